@@ -1,0 +1,34 @@
+// Runs the files of one command line through conversion drivers, one per
+// worker, and prints each file's log whole and in the order given.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "conversion_driver.h"
+#include "plugin_registry.h"
+
+namespace dravik {
+
+struct BatchOptions {
+  ConversionSettings settings;
+  int jobs = 1;
+  bool keep_going = false;
+  bool describe_only = false;
+  bool quiet = false;
+  bool progress_bar = false;
+};
+
+// Set from the SIGINT handler: plug-ins are asked to stop, no file starts.
+extern std::atomic<bool> g_interrupted;
+
+// Returns the exit status: 0 all converted or skipped, 1 a failure, 3 no
+// failure but some unsupported file.
+int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& files,
+             const BatchOptions& options);
+
+// The window's log texts as a terminal shows them: CR LF becomes LF.
+std::string ToTerminalText(std::string_view log);
+
+}  // namespace dravik

@@ -1,0 +1,105 @@
+#include "cli_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace dravik {
+
+const char kCliUsage[] =
+    "usage: dravik-cli [OPTIONS] FILE...      convert each FILE as one drop, in the order given\n"
+    "  -t, --to NAME          output plug-in, by its extension (FDD, FDI, TFD, HDM)\n"
+    "                         or by its label (FDD, FDI, TFD, BKDSK, FILE); case does not matter\n"
+    "  -o, --output-dir DIR   write the outputs into DIR instead of beside the sources\n"
+    "      --comment          write the comment file (.txt)\n"
+    "      --debug            write the debug dump (.dbg)\n"
+    "  -j, --jobs N           convert up to N files at once (default 1)\n"
+    "  -k, --keep-going       go on with the next file after a failure\n"
+    "      --list             list the loaded input and output plug-ins and exit\n"
+    "      --info FILE...     probe and describe each file without converting\n"
+    "  -q, --quiet            print only failures\n"
+    "  -h, --help             show this help\n"
+    "      --version          show the version\n"
+    "exit status: 0 all converted or skipped, 1 a conversion failed, 2 usage error,\n"
+    "             3 no failure but some file was in an unsupported format\n";
+
+bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& error) {
+  enum { kComment = 256, kDebug, kList, kInfo, kVersion };
+  static const option kLongOptions[] = {
+      {"to", required_argument, nullptr, 't'},
+      {"output-dir", required_argument, nullptr, 'o'},
+      {"comment", no_argument, nullptr, kComment},
+      {"debug", no_argument, nullptr, kDebug},
+      {"jobs", required_argument, nullptr, 'j'},
+      {"keep-going", no_argument, nullptr, 'k'},
+      {"list", no_argument, nullptr, kList},
+      {"info", no_argument, nullptr, kInfo},
+      {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0}};
+  optind = 1;
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, ":t:o:j:kqh", kLongOptions, nullptr)) != -1) {
+    switch (c) {
+      case 't':
+        options.output_name = optarg;
+        break;
+      case 'o':
+        options.output_dir_given = true;
+        options.output_dir = optarg;
+        break;
+      case kComment:
+        options.comment = true;
+        break;
+      case kDebug:
+        options.debug = true;
+        break;
+      case 'j': {
+        char* end = nullptr;
+        errno = 0;
+        const long jobs = std::strtol(optarg, &end, 10);
+        if (errno != 0 || end == optarg || *end != '\0' || jobs < 1 || jobs > 256) {
+          error = std::string("invalid job count: ") + optarg + " (1 to 256)";
+          return false;
+        }
+        options.jobs = static_cast<int>(jobs);
+        break;
+      }
+      case 'k':
+        options.keep_going = true;
+        break;
+      case kList:
+        options.list = true;
+        break;
+      case kInfo:
+        options.info = true;
+        break;
+      case 'q':
+        options.quiet = true;
+        break;
+      case 'h':
+        options.help = true;
+        break;
+      case kVersion:
+        options.version = true;
+        break;
+      case ':':
+        error = std::string("option needs a value: ") + argv[optind - 1];
+        return false;
+      default:
+        error = std::string("unknown option: ") + argv[optind - 1];
+        return false;
+    }
+  }
+  for (int i = optind; i < argc; ++i) options.files.emplace_back(argv[i]);
+  if (!options.help && !options.version && !options.list && options.files.empty()) {
+    error = "no FILE given";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace dravik

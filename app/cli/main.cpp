@@ -1,0 +1,175 @@
+// dravik-cli: the converter for scripts and batches. It loads the same
+// plug-ins as the window and prints the same log.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "cli_options.h"
+#include "paths.h"
+#include "plugin_registry.h"
+#include "text.h"
+
+namespace dravik {
+namespace {
+
+constexpr char kVersionText[] = "dravik-cli (Dravik Version 2.10)\n";
+
+// Collects the start-up log, so that only what is worth a user's attention
+// (errors, skipped plug-ins) is shown.
+class StartupHost : public Host {
+ public:
+  void AppendLog(std::string_view text) override { lines_.emplace_back(text); }
+  void SetProgress(int) override {}
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && ToUpperAscii(a) == ToUpperAscii(b);
+}
+
+// The names an output plug-in answers to: its extension without the dot,
+// and its label's text before "形式".
+std::vector<std::string> OutputNames(const OutputPlugin& plugin) {
+  std::vector<std::string> names;
+  std::string_view ext = plugin.extension;
+  if (!ext.empty() && ext.front() == '.') ext.remove_prefix(1);
+  if (!ext.empty() && ext.find(' ') == std::string_view::npos) names.emplace_back(ext);
+  const size_t pos = plugin.label.find("形式");
+  if (pos != std::string::npos && pos > 0) {
+    std::string prefix = plugin.label.substr(0, pos);
+    bool known = false;
+    for (const std::string& n : names) known = known || EqualsIgnoringAsciiCase(n, prefix);
+    if (!known) names.push_back(prefix);
+  }
+  return names;
+}
+
+int FindOutput(const PluginRegistry& registry, const std::string& name) {
+  for (int i = 0; i < registry.output_count(); ++i) {
+    for (const std::string& n : OutputNames(registry.output(i))) {
+      if (EqualsIgnoringAsciiCase(n, name)) return i;
+    }
+  }
+  return -1;
+}
+
+std::string KnownOutputNames(const PluginRegistry& registry) {
+  std::string list;
+  for (int i = 0; i < registry.output_count(); ++i) {
+    for (const std::string& n : OutputNames(registry.output(i))) {
+      list += list.empty() ? "" : ", ";
+      list += n;
+    }
+  }
+  return list.empty() ? "(none: no output plug-in loaded)" : list;
+}
+
+void PrintList(const PluginRegistry& registry) {
+  std::printf("入力プラグイン (%d):\n", registry.input_count());
+  for (int i = 0; i < registry.input_count(); ++i) {
+    const InputPlugin& p = registry.input(i);
+    std::printf("  %-24s %s%s%s\n", SanitizeUtf8(p.file_name).c_str(),
+                SanitizeUtf8(p.description).c_str(), p.extension.empty() ? "" : "  ",
+                SanitizeUtf8(p.extension).c_str());
+  }
+  std::printf("出力プラグイン (%d):\n", registry.output_count());
+  for (int i = 0; i < registry.output_count(); ++i) {
+    const OutputPlugin& p = registry.output(i);
+    std::printf("  %-24s %s  %s  %s\n", SanitizeUtf8(p.file_name).c_str(),
+                SanitizeUtf8(p.description).c_str(), SanitizeUtf8(p.extension).c_str(),
+                SanitizeUtf8(p.label).c_str());
+  }
+}
+
+void OnInterrupt(int) { g_interrupted = true; }
+
+int Main(int argc, char** argv) {
+  CliOptions options;
+  std::string error;
+  if (!ParseCliOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "dravik-cli: %s\n%s", error.c_str(), kCliUsage);
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kCliUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs(kVersionText, stdout);
+    return 0;
+  }
+
+  PluginRegistry registry(ProgramFolder());
+  StartupHost startup;
+  const bool loaded = registry.LoadInputPlugins(startup) &&
+                      registry.LoadOutputPlugins(startup, nullptr);
+  // Accepted plug-ins log their descriptions; anything else is news.
+  for (const std::string& line : startup.lines()) {
+    bool description = false;
+    for (int i = 0; i < registry.input_count(); ++i) {
+      description = description || line == "\r\n" + registry.input(i).description;
+    }
+    for (int i = 0; i < registry.output_count(); ++i) {
+      description = description || line == "\r\n" + registry.output(i).description;
+    }
+    if (!description) std::fprintf(stderr, "%s\n", ToTerminalText(line).c_str() + 1);
+  }
+  if (!loaded && (registry.input_count() > 0 || !options.list)) {
+    std::fputs("Plugin読込エラー\n", stderr);
+  }
+
+  if (options.list) {
+    PrintList(registry);
+    return 0;
+  }
+
+  BatchOptions batch;
+  batch.jobs = options.jobs;
+  batch.keep_going = options.keep_going;
+  batch.quiet = options.quiet;
+  batch.describe_only = options.info;
+  batch.progress_bar = !options.quiet && isatty(STDERR_FILENO);
+  batch.settings.use_output_folder = options.output_dir_given;
+  batch.settings.output_folder = options.output_dir;
+  batch.settings.write_comment = options.comment;
+  batch.settings.debug = options.debug;
+  if (!options.info) {
+    if (options.output_name.empty()) {
+      std::fprintf(stderr, "dravik-cli: choose an output with -t NAME (known: %s)\n",
+                   KnownOutputNames(registry).c_str());
+      return 2;
+    }
+    batch.settings.selected_output = FindOutput(registry, options.output_name);
+    if (batch.settings.selected_output < 0) {
+      std::fprintf(stderr, "dravik-cli: unknown output '%s' (known: %s)\n",
+                   options.output_name.c_str(), KnownOutputNames(registry).c_str());
+      return 2;
+    }
+  }
+
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  const int status = RunBatch(registry, options.files, batch);
+  if (g_interrupted) {
+    std::fputs("dravik-cli: interrupted\n", stderr);
+    return 130;
+  }
+  return status;
+}
+
+}  // namespace
+}  // namespace dravik
+
+int main(int argc, char** argv) { return dravik::Main(argc, argv); }

@@ -1,0 +1,92 @@
+// Turns one dropped file into converted images: archive step, probing, the
+// reader and writer calls for every disk, output names, comment and debug
+// files, and every line of the log.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "archive_expander.h"
+#include "dravik/disk_image.h"
+#include "host.h"
+#include "plugin_registry.h"
+
+namespace dravik {
+
+struct ConversionSettings {
+  bool use_output_folder = false;
+  std::string output_folder;
+  bool write_comment = true;
+  int selected_output = 0;  // -1: nothing selected
+  bool debug = false;
+};
+
+enum class Flow { kContinue, kStop };
+
+// What happened to the source files of the drops since the last reset; the
+// command line turns it into its exit status.
+struct ConversionTally {
+  int converted = 0;
+  int skipped = 0;
+  int unsupported = 0;
+  int failed = 0;
+};
+
+class ConversionDriver {
+ public:
+  ConversionDriver(Host& host, const PluginRegistry& registry,
+                   ArchiveExpander& expander);
+  ~ConversionDriver();
+  ConversionDriver(const ConversionDriver&) = delete;
+  ConversionDriver& operator=(const ConversionDriver&) = delete;
+
+  void set_settings(const ConversionSettings& settings) { settings_ = settings; }
+  const ConversionSettings& settings() const { return settings_; }
+  const ConversionTally& tally() const { return tally_; }
+  void ResetTally() { tally_ = {}; }
+
+  Flow ConvertDroppedFile(const std::string& path);
+  Flow ConvertSourceFile(const std::string& source, bool from_archive,
+                         const std::string& archive_path);
+  // Probes and describes a dropped file (archives unpacked) without
+  // converting it.
+  Flow DescribeDroppedFile(const std::string& path);
+
+  // nullopt when the result would exceed the platform's path limits.
+  std::optional<std::string> BuildOutputPath(const std::string& base,
+                                             const std::string& extension,
+                                             bool from_archive,
+                                             const std::string& archive_path,
+                                             int disk, bool multi) const;
+
+  // Called from the progress callback that plug-ins see.
+  int OnProgress(int done, int total, char* message);
+
+ private:
+  enum class ProbeOutcome { kChosen, kUnsupported, kSkipped, kFailed };
+  struct Probe {
+    ProbeOutcome outcome;
+    int plugin;
+    int result;
+  };
+
+  Flow ForEachSource(const std::string& path, bool describe);
+  Flow DescribeSourceFile(const std::string& source);
+  Probe ProbeSource(const std::string& source);
+  Flow Fail(std::string_view message);
+  void LogPluginText(const char* buffer, size_t size);
+  void Log(std::string_view text) { host_.AppendLog(text); }
+
+  Host& host_;
+  const PluginRegistry& registry_;
+  ArchiveExpander& expander_;
+  ConversionSettings settings_;
+  ConversionTally tally_;
+  std::unique_ptr<DiskImage> image_;
+  // Progress mapping of the plug-in call under way.
+  int progress_scale_ = 50;
+  int progress_offset_ = 0;
+};
+
+}  // namespace dravik

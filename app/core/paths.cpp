@@ -1,0 +1,67 @@
+#include "paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace dravik {
+
+std::string_view FileNameOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view FolderOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view{}
+                                         : path.substr(0, slash + 1);
+}
+
+std::string_view ExtensionOf(std::string_view path) {
+  const std::string_view name = FileNameOf(path);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  return name.substr(dot);
+}
+
+std::string DropExtension(std::string_view path) {
+  return std::string(path.substr(0, path.size() - ExtensionOf(path).size()));
+}
+
+bool PathFits(std::string_view path) {
+  if (path.size() > kMaxPathBytes) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    if (slash - start > kMaxNameBytes) return false;
+    start = slash + 1;
+  }
+  return true;
+}
+
+std::string ToUpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string ProgramFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (n <= 0) return "./";
+  return std::string(FolderOf(std::string_view(buffer, static_cast<size_t>(n))));
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {};
+  struct stat sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace dravik

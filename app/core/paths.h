@@ -1,0 +1,31 @@
+// Host path handling for the driver: POSIX byte strings split on "/" only.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dravik {
+
+inline constexpr size_t kMaxPathBytes = 4095;  // PATH_MAX without its NUL
+inline constexpr size_t kMaxNameBytes = 255;   // NAME_MAX
+
+// Last component (name and extension).
+std::string_view FileNameOf(std::string_view path);
+// Everything up to and including the last "/", or "" without one.
+std::string_view FolderOf(std::string_view path);
+// The extension of the last component with its dot, or "". A dot that starts
+// the name (".disk") does not begin an extension.
+std::string_view ExtensionOf(std::string_view path);
+// The path with ExtensionOf removed.
+std::string DropExtension(std::string_view path);
+// Whether the path fits the platform's limits: the whole path and each
+// component.
+bool PathFits(std::string_view path);
+std::string ToUpperAscii(std::string_view text);
+// The folder of the running program, ending in "/".
+std::string ProgramFolder();
+// True when both paths name the same file: the same bytes, or the same
+// existing file reached through different names.
+bool SameFile(const std::string& a, const std::string& b);
+
+}  // namespace dravik

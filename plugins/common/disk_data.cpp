@@ -1,0 +1,60 @@
+#include "disk_data.h"
+
+#include <cstring>
+
+namespace dravik {
+
+bool DiskDataWriter::Append(const void* bytes, size_t n) {
+  uint8_t* dest = Reserve(n);
+  if (dest == nullptr) return false;
+  if (n != 0) std::memcpy(dest, bytes, n);
+  return true;
+}
+
+uint8_t* DiskDataWriter::Reserve(size_t n) {
+  if (n > kDataCapacity - used_) return nullptr;
+  uint8_t* dest = image_.data + used_;
+  used_ += n;
+  return dest;
+}
+
+const uint8_t* DiskDataReader::Take(size_t n) {
+  if (n > kDataCapacity - used_) return nullptr;
+  const uint8_t* src = image_.data + used_;
+  used_ += n;
+  return src;
+}
+
+void ClearSectorIds(DiskImage& image) {
+  std::memset(image.ids, kEmptySlotMark, sizeof(image.ids));
+}
+
+void SetSectorId(DiskImage& image, int track, int slot, uint8_t c, uint8_t h,
+                 uint8_t r, uint8_t n, uint8_t deleted, uint8_t mfm) {
+  image.ids[track][slot] = SectorId{c, h, r, n, deleted, mfm};
+}
+
+int LastRowWithSector(const DiskImage& image, int limit) {
+  if (limit > kMaxTracks) limit = kMaxTracks;
+  for (int t = limit - 1; t >= 0; --t) {
+    for (const SectorId& id : image.ids[t]) {
+      if (!IsEmptySlot(&id)) return t;
+    }
+  }
+  return -1;
+}
+
+size_t RowDataLength(const DiskImage& image, int track, bool* valid) {
+  size_t total = 0;
+  bool ok = true;
+  for (const SectorId& id : image.ids[track]) {
+    if (IsEmptySlot(&id)) continue;
+    const uint32_t len = SectorLength(id.n);
+    if (len == 0) ok = false;
+    total += len;
+  }
+  if (valid != nullptr) *valid = ok;
+  return total;
+}
+
+}  // namespace dravik

@@ -1,0 +1,61 @@
+// Files owned by one object each, so that "closed on every path" holds by
+// construction. A written file is finished with Close(), whose result is the
+// real verdict: a full disk often shows only when buffers are flushed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace dravik {
+
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  bool Open(const std::string& path);
+  bool is_open() const { return file_ != nullptr; }
+  // Size in bytes, or -1 when it cannot be told (not a regular file).
+  int64_t Size() const;
+  bool Seek(uint64_t offset);
+  int64_t Tell() const;
+  // Reads exactly n bytes; false on a short read or an error.
+  bool ReadExact(void* buffer, size_t n);
+  // Reads up to n bytes; returns how many were read.
+  size_t Read(void* buffer, size_t n);
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Closes a file that was not finished with Close(); its content stays.
+  ~OutputFile();
+
+  // Creates or truncates the file.
+  bool Create(const std::string& path);
+  bool is_open() const { return file_ != nullptr; }
+  bool Write(const void* bytes, size_t n);
+  bool Write(const std::string& text) { return Write(text.data(), text.size()); }
+  bool Seek(uint64_t offset);
+  // Flushes and closes; false when any buffered data could not be stored.
+  bool Close();
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+// Reads a whole regular file of at most max_size bytes. Returns false when it
+// cannot be opened or read, or is larger (then *too_large is set).
+bool ReadWholeFile(const std::string& path, size_t max_size,
+                   std::vector<uint8_t>& bytes, bool* too_large = nullptr);
+
+}  // namespace dravik

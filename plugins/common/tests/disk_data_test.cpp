@@ -1,0 +1,53 @@
+#include "disk_data.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "test_support.h"
+
+namespace dravik {
+namespace {
+
+TEST(DiskDataWriter, FillsTheRecordExactlyAndRefusesMore) {
+  auto image = test::NewDiskImage();
+  DiskDataWriter writer(*image);
+  std::vector<uint8_t> sector(512, 0xE5);
+  for (int i = 0; i < kMaxTracks * kMaxSectorsPerTrack; ++i) {
+    ASSERT_TRUE(writer.Append(sector.data(), sector.size())) << i;
+  }
+  EXPECT_EQ(writer.size(), static_cast<size_t>(kDataCapacity));
+  EXPECT_FALSE(writer.Append(sector.data(), 1));
+  EXPECT_EQ(writer.Reserve(1), nullptr);
+  EXPECT_NE(writer.Reserve(0), nullptr);
+}
+
+TEST(DiskDataReader, RefusesToTakePastTheEnd) {
+  auto image = test::NewDiskImage();
+  DiskDataReader reader(*image);
+  EXPECT_NE(reader.Take(kDataCapacity - 10), nullptr);
+  EXPECT_EQ(reader.Take(11), nullptr);
+  EXPECT_NE(reader.Take(10), nullptr);
+  EXPECT_EQ(reader.Take(1), nullptr);
+}
+
+TEST(SectorIds, EmptySlotsLastRowAndRowLength) {
+  auto image = test::NewDiskImage();
+  ClearSectorIds(*image);
+  EXPECT_EQ(LastRowWithSector(*image), -1);
+  SetSectorId(*image, 3, 0, 1, 1, 1, 3, 0, 1);
+  SetSectorId(*image, 3, 5, 1, 1, 2, 0, 0, 1);  // after empty slots: still counts
+  EXPECT_EQ(LastRowWithSector(*image), 3);
+  EXPECT_EQ(LastRowWithSector(*image, 3), -1);
+  bool valid = false;
+  EXPECT_EQ(RowDataLength(*image, 3, &valid), 1024u + 128u);
+  EXPECT_TRUE(valid);
+  SetSectorId(*image, 4, 0, 2, 0, 1, 6, 0, 1);  // N above 5
+  EXPECT_EQ(RowDataLength(*image, 4, &valid), 0u);
+  EXPECT_FALSE(valid);
+  EXPECT_EQ(SectorLength(5), 4096u);
+  EXPECT_EQ(SectorLength(0xFF), 0u);
+}
+
+}  // namespace
+}  // namespace dravik

@@ -1,0 +1,224 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "archive_expander.h"
+#include "text.h"
+
+namespace dravik::test {
+
+std::string ProgramDir() { return DRAVIK_PROGRAM_DIR "/"; }
+std::string TestPluginDir() { return DRAVIK_TEST_PLUGIN_DIR "/"; }
+
+TempDir::TempDir() : path_(MakePrivateTempFolder()) {
+  if (path_.empty()) ADD_FAILURE() << "cannot make a temporary folder";
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+  if (!FileExists(from)) ADD_FAILURE() << "missing " << from;
+  WriteFile(to, ReadFile(from));
+  chmod(to.c_str(), 0755);
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  const CommandResult r = RunCommand("ls -A " + ShellQuote(folder));
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) names.push_back(line);
+  return names;
+}
+
+std::string ShellQuote(const std::string& word) {
+  std::string out = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+CommandResult RunCommand(const std::string& command_line) {
+  TempDir temp;
+  const std::string out_file = temp / "out";
+  const std::string err_file = temp / "err";
+  const std::string full = "( " + command_line + " ) >" + ShellQuote(out_file) + " 2>" +
+                           ShellQuote(err_file) + " </dev/null";
+  const int raw = std::system(full.c_str());
+  CommandResult result;
+  if (raw != -1 && WIFEXITED(raw)) {
+    result.status = WEXITSTATUS(raw);
+  } else if (raw != -1 && WIFSIGNALED(raw)) {
+    result.status = 128 + WTERMSIG(raw);
+  }
+  result.out = ReadFile(out_file);
+  result.err = ReadFile(err_file);
+  return result;
+}
+
+bool HaveTool(const std::string& name) {
+  return RunCommand("command -v " + ShellQuote(name)).status == 0;
+}
+
+namespace {
+
+// The harness's callback records every call; plug-ins run on the test's
+// thread, so the recorder of the call under way is thread-local.
+thread_local CallResult* t_recording = nullptr;
+thread_local int t_abort_at = 0;
+
+int RecordProgress(int done, int total, char* message) {
+  if (t_recording == nullptr) return 0;
+  t_recording->progress.push_back(
+      {done, total, message == nullptr ? "" : std::string(message, BoundedLength(message, kMessageSize))});
+  if (message != nullptr && message[0] != '\0') message[0] = '\0';
+  return t_abort_at != 0 && static_cast<int>(t_recording->progress.size()) >= t_abort_at ? 1 : 0;
+}
+
+class Recording {
+ public:
+  Recording(CallResult& result, int abort_at) {
+    t_recording = &result;
+    t_abort_at = abort_at;
+  }
+  ~Recording() {
+    t_recording = nullptr;
+    t_abort_at = 0;
+  }
+};
+
+struct Buffers {
+  char message[kMessageSize + 1] = {};
+  char title[kPluginTitleSize + 1] = {};
+  void Into(CallResult& r) const {
+    r.message.assign(message, BoundedLength(message, kMessageSize));
+    r.title.assign(title, BoundedLength(title, kPluginTitleSize));
+  }
+};
+
+}  // namespace
+
+LoadedPlugin::LoadedPlugin(const std::string& path) : library_(SharedLibrary::Open(path)) {
+  if (!library_.loaded()) {
+    ADD_FAILURE() << "cannot load " << path;
+    return;
+  }
+  auto info = reinterpret_cast<GetPluginInfoFn>(library_.Symbol("GetPluginInfo"));
+  is_support_ = reinterpret_cast<IsSupportFn>(library_.Symbol("IsSupport"));
+  get_file_info_ = reinterpret_cast<GetFileInfoFn>(library_.Symbol("GetFileInfo"));
+  read_disk_ = reinterpret_cast<ReadDiskFn>(library_.Symbol("ReadDisk"));
+  write_disk_ = reinterpret_cast<WriteDiskFn>(library_.Symbol("WriteDisk"));
+  if (info == nullptr) {
+    ADD_FAILURE() << path << " lacks GetPluginInfo";
+    return;
+  }
+  EXPECT_EQ(info(identity_, caps_, extension_, label_), 0) << path;
+  const bool input = kind() == kKindInput;
+  if (input && (!is_support_ || !get_file_info_ || !read_disk_)) {
+    ADD_FAILURE() << path << " lacks an input export";
+  }
+  if (!input && !write_disk_) ADD_FAILURE() << path << " lacks WriteDisk";
+}
+
+CallResult LoadedPlugin::IsSupport(const std::string& path) const {
+  CallResult r;
+  Buffers b;
+  if (is_support_ != nullptr) r.result = is_support_(path.c_str(), b.message);
+  b.Into(r);
+  return r;
+}
+
+CallResult LoadedPlugin::GetFileInfo(const std::string& path) const {
+  CallResult r;
+  Buffers b;
+  if (get_file_info_ != nullptr) {
+    r.result = get_file_info_(path.c_str(), b.message, b.title, &r.multi_disk);
+  }
+  b.Into(r);
+  return r;
+}
+
+CallResult LoadedPlugin::ReadDisk(const std::string& path, DiskImage& image, int disk) const {
+  CallResult r;
+  Buffers b;
+  std::memset(&image, 0, sizeof(image));
+  Recording rec(r, 0);
+  if (read_disk_ != nullptr) {
+    r.result = read_disk_(path.c_str(), &image, disk, 0, &RecordProgress, b.message, b.title);
+  }
+  b.Into(r);
+  return r;
+}
+
+CallResult LoadedPlugin::ReadDirect(const std::string& path, const std::string& output,
+                                    int disk) const {
+  CallResult r;
+  Buffers b;
+  std::vector<char> target(kOutputPathSize, '\0');
+  std::memcpy(target.data(), output.data(), std::min(output.size(), target.size() - 1));
+  Recording rec(r, 0);
+  if (read_disk_ != nullptr) {
+    r.result = read_disk_(path.c_str(), target.data(), disk, 1, &RecordProgress, b.message,
+                          b.title);
+  }
+  b.Into(r);
+  return r;
+}
+
+CallResult LoadedPlugin::WriteDisk(DiskImage& image, const std::string& output, int direct,
+                                   int abort_at) const {
+  CallResult r;
+  Buffers b;
+  Recording rec(r, abort_at);
+  if (write_disk_ != nullptr) {
+    r.result = write_disk_(&image, output.c_str(), direct, &RecordProgress, b.message);
+  }
+  b.Into(r);
+  return r;
+}
+
+LoadedPlugin LoadBuiltPlugin(const std::string& file_name) {
+  return LoadedPlugin(ProgramDir() + file_name);
+}
+
+std::unique_ptr<DiskImage> NewDiskImage() {
+  auto image = std::make_unique<DiskImage>();
+  std::memset(image.get(), 0, sizeof(DiskImage));
+  return image;
+}
+
+}  // namespace dravik::test

@@ -1,0 +1,107 @@
+// Helpers for tests: scratch folders, files, commands, and a harness that
+// loads a built plug-in the way the program does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dravik/plugin_api.h"
+#include "shared_library.h"
+
+namespace dravik::test {
+
+// Folders of the build: the program folder and the test plug-ins.
+std::string ProgramDir();
+std::string TestPluginDir();
+
+// A scratch folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }  // ends in "/"
+  std::string operator/(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+std::string ReadFile(const std::string& path);
+bool FileExists(const std::string& path);
+void CopyFile(const std::string& from, const std::string& to);
+// Sorted names in a folder (not "." or "..").
+std::vector<std::string> ListFolder(const std::string& folder);
+
+struct CommandResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+// Runs a shell command line.
+CommandResult RunCommand(const std::string& command_line);
+// Quotes a word for the shell.
+std::string ShellQuote(const std::string& word);
+// Whether a program is on PATH (for oracle tools).
+bool HaveTool(const std::string& name);
+
+struct ProgressCall {
+  int done;
+  int total;
+  std::string text;
+};
+
+struct CallResult {
+  int result = -1;
+  std::string message;
+  std::string title;
+  int16_t multi_disk = 0;
+  std::vector<ProgressCall> progress;
+};
+
+// A plug-in library loaded through dlopen and called through its exports.
+class LoadedPlugin {
+ public:
+  // Loads by path; fails the current test when the library or an export of
+  // its kind is missing.
+  explicit LoadedPlugin(const std::string& path);
+
+  int kind() const { return static_cast<uint8_t>(identity_[0]); }
+  int interface_version() const { return static_cast<uint8_t>(identity_[1]); }
+  std::string description() const { return identity_ + 2; }
+  const uint8_t* caps() const { return caps_; }
+  std::string extension() const { return extension_; }
+  std::string label() const { return label_; }
+
+  CallResult IsSupport(const std::string& path) const;
+  CallResult GetFileInfo(const std::string& path) const;
+  CallResult ReadDisk(const std::string& path, DiskImage& image, int disk = 1) const;
+  CallResult ReadDirect(const std::string& path, const std::string& output, int disk = 1) const;
+  // abort_at: the callback answers nonzero on this call number (from 1).
+  CallResult WriteDisk(DiskImage& image, const std::string& output, int direct = 0,
+                       int abort_at = 0) const;
+
+ private:
+  SharedLibrary library_;
+  char identity_[kIdentitySize + 1] = {};
+  uint8_t caps_[kCapsSize] = {};
+  char extension_[kExtensionSize + 1] = {};
+  char label_[kLabelSize + 1] = {};
+  IsSupportFn is_support_ = nullptr;
+  GetFileInfoFn get_file_info_ = nullptr;
+  ReadDiskFn read_disk_ = nullptr;
+  WriteDiskFn write_disk_ = nullptr;
+};
+
+// A built plug-in of the program folder, e.g. "fdd_reader.dvr".
+LoadedPlugin LoadBuiltPlugin(const std::string& file_name);
+
+// A zero-filled DiskImage on the heap (2 MB is too much for a stack).
+std::unique_ptr<DiskImage> NewDiskImage();
+
+}  // namespace dravik::test
