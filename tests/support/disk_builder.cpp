@@ -1,0 +1,108 @@
+#include "disk_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace dravik::test {
+
+const std::vector<DiskShape>& StandardShapes() {
+  static const std::vector<DiskShape> shapes = {
+      {"640K", 160, 8, 2},  {"720K", 160, 9, 2},   {"1.21M", 160, 15, 2},
+      {"1.25M", 154, 8, 3}, {"1.44M", 160, 18, 2}, {"mixed2HD", 154, 26, 1, true},
+  };
+  return shapes;
+}
+
+const DiskShape& ShapeNamed(const std::string& name) {
+  for (const DiskShape& s : StandardShapes()) {
+    if (name == s.name) return s;
+  }
+  throw std::invalid_argument("no shape " + name);
+}
+
+void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed,
+               const std::string& title) {
+  std::memset(&image, 0, sizeof(image));
+  std::memcpy(image.title, title.data(), std::min<size_t>(title.size(), kTitleSize - 1));
+  image.track_count = static_cast<uint8_t>(shape.tracks);
+  image.head_count = 2;
+  image.sectors_per_track = static_cast<uint8_t>(shape.sectors);
+  image.size_code = static_cast<uint8_t>(shape.size_code);
+  std::memset(image.ids, 0xFF, sizeof(image.ids));
+  size_t cursor = 0;
+  uint32_t state = seed * 2654435761u + 1;
+  for (int t = 0; t < shape.tracks; ++t) {
+    const bool fm = shape.fm_track0 && t == 0;
+    const int n = fm ? 0 : shape.size_code;
+    for (int s = 0; s < shape.sectors; ++s) {
+      image.ids[t][s] = SectorId{static_cast<uint8_t>(t / 2), static_cast<uint8_t>(t % 2),
+                                 static_cast<uint8_t>(s + 1), static_cast<uint8_t>(n), 0,
+                                 static_cast<uint8_t>(fm ? 0 : 1)};
+      const uint32_t len = SectorLength(static_cast<uint8_t>(n));
+      for (uint32_t i = 0; i < len; ++i) {
+        state = state * 1103515245u + 12345u;
+        image.data[cursor++] = static_cast<uint8_t>(state >> 16);
+      }
+    }
+  }
+}
+
+std::vector<uint8_t> RawBytes(const DiskImage& image) {
+  std::vector<uint8_t> raw;
+  size_t cursor = 0;
+  for (int t = 0; t < kMaxTracks; ++t) {
+    std::vector<std::pair<int, std::vector<uint8_t>>> sectors;
+    for (const SectorId& id : image.ids[t]) {
+      if (IsEmptySlot(&id)) continue;
+      const uint32_t len = SectorLength(id.n);
+      if (t < image.track_count) {
+        sectors.push_back({id.r, std::vector<uint8_t>(image.data + cursor,
+                                                      image.data + cursor + len)});
+      }
+      cursor += len;
+    }
+    std::stable_sort(sectors.begin(), sectors.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& s : sectors) raw.insert(raw.end(), s.second.begin(), s.second.end());
+  }
+  return raw;
+}
+
+std::string CompareDisks(const DiskImage& expected, const DiskImage& actual) {
+  char buf[160];
+  if (expected.track_count != actual.track_count) {
+    std::snprintf(buf, sizeof(buf), "track_count %d != %d", expected.track_count,
+                  actual.track_count);
+    return buf;
+  }
+  size_t ce = 0;
+  size_t ca = 0;
+  for (int t = 0; t < expected.track_count; ++t) {
+    for (int s = 0; s < kMaxSectorsPerTrack; ++s) {
+      const SectorId& e = expected.ids[t][s];
+      const SectorId& a = actual.ids[t][s];
+      if (IsEmptySlot(&e) != IsEmptySlot(&a) ||
+          (!IsEmptySlot(&e) && std::memcmp(&e, &a, sizeof(SectorId)) != 0)) {
+        std::snprintf(buf, sizeof(buf),
+                      "track %d slot %d: id %02x %02x %02x %02x %d %d != %02x %02x %02x %02x %d %d",
+                      t, s, e.c, e.h, e.r, e.n, e.deleted, e.mfm, a.c, a.h, a.r, a.n, a.deleted,
+                      a.mfm);
+        return buf;
+      }
+      if (IsEmptySlot(&e)) continue;
+      const uint32_t len = SectorLength(e.n);
+      if (ce + len > kDataCapacity || ca + len > kDataCapacity ||
+          std::memcmp(expected.data + ce, actual.data + ca, len) != 0) {
+        std::snprintf(buf, sizeof(buf), "track %d slot %d: data differs", t, s);
+        return buf;
+      }
+      ce += len;
+      ca += len;
+    }
+  }
+  return {};
+}
+
+}  // namespace dravik::test

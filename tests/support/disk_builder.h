@@ -1,0 +1,40 @@
+// Generated disks for tests: the standard shapes of the era, filled with
+// data that differs per sector, and a comparison of two records as writers
+// see them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dravik/disk_image.h"
+
+namespace dravik::test {
+
+struct DiskShape {
+  const char* name;
+  int tracks;             // cylinders x heads
+  int sectors;            // per track
+  int size_code;          // N
+  bool fm_track0 = false; // track 0: 26 FM sectors of 128 bytes (mixed 2HD)
+};
+
+// 640K 2DD, 720K 2DD, 1.21M 2HC, 1.25M 2HD, 1.44M 2HD, mixed 2HD (26 x 256,
+// track 0 26 x 128 FM).
+const std::vector<DiskShape>& StandardShapes();
+const DiskShape& ShapeNamed(const std::string& name);
+
+// Fills a zeroed record: IDs C = t / 2, H = t % 2, R = slot + 1, data from
+// the seed, the title as given (Shift-JIS bytes).
+void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed = 1,
+               const std::string& title = "");
+
+// The raw bytes of a disk: every track's sectors in R order, back to back,
+// as a plain sector dump holds them.
+std::vector<uint8_t> RawBytes(const DiskImage& image);
+
+// Empty string when both describe the same disk: track count, every used ID
+// below it and its data (walked as writers walk it); else what differs.
+std::string CompareDisks(const DiskImage& expected, const DiskImage& actual);
+
+}  // namespace dravik::test
