@@ -226,8 +226,7 @@ Outcome WriteEntry(Reader& reader, archive_entry* entry, int fd, const Limits& l
     written += size;
     total += size;
   }
-  // The stored size is the last check an LZH level 0 or 1 entry has: those
-  // carry no CRC that libarchive verifies.
+  // A header that promised another size lied, or its data is damaged.
   if (archive_entry_size_is_set(entry) &&
       static_cast<uint64_t>(archive_entry_size(entry)) != written) {
     return Fail(kArchiverDamaged, "size mismatch");
