@@ -19,27 +19,30 @@ namespace {
 
 // libarchive converts entry names into the locale's character set, and fails
 // on names that do not fit it; UTF-8 takes every name. uselocale is per
-// thread, so callers on other threads are not disturbed.
+// thread, so callers on other threads are not disturbed. The locale object is
+// made once (that costs a millisecond) and never changed.
+locale_t Utf8Locale() {
+  static const locale_t locale = [] {
+    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+      if (locale_t made = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0))) return made;
+    }
+    return static_cast<locale_t>(0);
+  }();
+  return locale;
+}
+
 class Utf8LocaleScope {
  public:
   Utf8LocaleScope() {
-    for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      locale_ = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0));
-      if (locale_ != static_cast<locale_t>(0)) break;
-    }
-    if (locale_ != static_cast<locale_t>(0)) previous_ = uselocale(locale_);
+    if (Utf8Locale() != static_cast<locale_t>(0)) previous_ = uselocale(Utf8Locale());
   }
   ~Utf8LocaleScope() {
-    if (locale_ != static_cast<locale_t>(0)) {
-      uselocale(previous_);
-      freelocale(locale_);
-    }
+    if (previous_ != static_cast<locale_t>(0)) uselocale(previous_);
   }
   Utf8LocaleScope(const Utf8LocaleScope&) = delete;
   Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
 
  private:
-  locale_t locale_ = static_cast<locale_t>(0);
   locale_t previous_ = static_cast<locale_t>(0);
 };
 
