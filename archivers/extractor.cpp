@@ -20,15 +20,30 @@ namespace {
 // libarchive converts entry names into the locale's character set, and fails
 // on names that do not fit it; UTF-8 takes every name. uselocale is per
 // thread, so callers on other threads are not disturbed. The locale object is
-// made once (that costs a millisecond) and never changed.
-locale_t Utf8Locale() {
-  static const locale_t locale = [] {
+// made once (that costs a millisecond), never changed, and freed when the
+// library is unloaded.
+class Utf8LocaleObject {
+ public:
+  Utf8LocaleObject() {
     for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-      if (locale_t made = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0))) return made;
+      locale_ = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0));
+      if (locale_ != static_cast<locale_t>(0)) break;
     }
-    return static_cast<locale_t>(0);
-  }();
-  return locale;
+  }
+  ~Utf8LocaleObject() {
+    if (locale_ != static_cast<locale_t>(0)) freelocale(locale_);
+  }
+  Utf8LocaleObject(const Utf8LocaleObject&) = delete;
+  Utf8LocaleObject& operator=(const Utf8LocaleObject&) = delete;
+  locale_t get() const { return locale_; }
+
+ private:
+  locale_t locale_ = static_cast<locale_t>(0);
+};
+
+locale_t Utf8Locale() {
+  static const Utf8LocaleObject locale;
+  return locale.get();
 }
 
 class Utf8LocaleScope {
