@@ -28,7 +28,7 @@ sanitize: deps
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DDRAVIK_FUZZ=ON -DDRAVIK_TESTS=OFF $(CMAKE_FLAGS)
+	  -DDRAVIK_FUZZ=ON -DDRAVIK_TESTS=OFF -DDRAVIK_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) "$(FUZZ_FILTER)"
 

@@ -4,7 +4,8 @@
 set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev
-  libbenchmark-dev libarchive-dev pkg-config
+  libbenchmark-dev libarchive-dev pkg-config qt6-base-dev
+  xvfb xauth fonts-ipafont-gothic
   dosfstools mtools jlha-utils zip unzip"
 
 missing=""

@@ -26,6 +26,7 @@ struct ArchiverLibraries {
 class ArchiveExpander {
  public:
   explicit ArchiveExpander(ArchiverLibraries libraries = {});
+  // Releases the archivers.
   virtual ~ArchiveExpander();
   ArchiveExpander(const ArchiveExpander&) = delete;
   ArchiveExpander& operator=(const ArchiveExpander&) = delete;

@@ -1,0 +1,343 @@
+#include "main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "paths.h"
+#include "settings_file.h"
+
+namespace dravik {
+namespace {
+
+constexpr char kBanner[] = "Dravik Version 2.10\r\n";
+constexpr char kVersionText[] = "Dravik Version 2.10";
+constexpr char kAboutEntry[] = "ﾊﾞｰｼﾞｮﾝ情報 (&A)...";
+// Drops are not nested: the batch under way owns the one disk image.
+constexpr char kMsgBusyDrop[] = "\r\n変換中のため、ドロップされたファイルは変換しません";
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The output drop-down as the registry fills it.
+class ComboSelector : public OutputSelector {
+ public:
+  explicit ComboSelector(QComboBox* combo) : combo_(combo) {}
+  int current() const override { return combo_->currentIndex(); }
+  void Clear() override { combo_->clear(); }
+  int Insert(int index, const std::string& label) override {
+    combo_->insertItem(index, QString::fromStdString(label));
+    return combo_->findText(QString::fromStdString(label), Qt::MatchExactly) == index ? index : -1;
+  }
+  void Select(int index) override { combo_->setCurrentIndex(index); }
+
+ private:
+  QComboBox* combo_;
+};
+
+}  // namespace
+
+MainWindow::MainWindow(WindowOptions options, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      options_(std::move(options)),
+      registry_(options_.program_folder) {
+  setWindowTitle("Dravik");
+  setWindowIcon(ProgramIcon());
+  setAcceptDrops(true);
+  BuildControls();
+
+  // The initial settings, before the settings file is read.
+  settings_ = ConversionSettings{};
+  ShowSettingsInControls();
+  EnableSettingsControls(false);
+  AppendLog(kBanner);
+  QTimer::singleShot(options_.startup_delay_ms, this, [this] { Startup(); });
+}
+
+MainWindow::~MainWindow() { Shutdown(); }
+
+void MainWindow::BuildControls() {
+  // Proportions of the original dialog (186 x 88 dialog units), scaled by
+  // the font so that the Japanese texts fit.
+  const QFontMetrics metrics(font());
+  const double dlu_x = metrics.averageCharWidth() / 4.0 * 1.25;
+  const double dlu_y = metrics.height() / 8.0 * 1.25;
+  resize(static_cast<int>(186 * dlu_x * 1.6), static_cast<int>(88 * dlu_y * 1.6));
+
+  auto* group = new QGroupBox("変換設定", this);
+  folder_check_ = new QCheckBox("出力先フォルダの指定", group);
+  folder_edit_ = new QLineEdit(group);
+  folder_edit_->setMaxLength(static_cast<int>(kMaxPathBytes));
+  browse_button_ = new QPushButton("...", group);
+  browse_button_->setFixedWidth(static_cast<int>(13 * dlu_x * 1.6));
+  output_list_ = new QComboBox(group);
+  output_list_->setMaxVisibleItems(12);
+  comment_check_ = new QCheckBox("コメントファイルの生成", group);
+  folder_check_->setObjectName("folder_check");
+  folder_edit_->setObjectName("folder_edit");
+  browse_button_->setObjectName("browse_button");
+  output_list_->setObjectName("output_list");
+  comment_check_->setObjectName("comment_check");
+
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(folder_check_, 0, 0);
+  auto* folder_row = new QHBoxLayout;
+  folder_row->addWidget(folder_edit_, 1);
+  folder_row->addWidget(browse_button_);
+  grid->addLayout(folder_row, 0, 1);
+  grid->addWidget(output_list_, 1, 0);
+  grid->addWidget(comment_check_, 1, 1);
+  grid->setColumnStretch(0, 83);
+  grid->setColumnStretch(1, 90);
+
+  log_ = new QTextEdit(this);
+  log_->setObjectName("log");
+  log_->setReadOnly(true);
+  log_->setAcceptDrops(false);  // drops go to the window
+  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName("progress");
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progress_->setTextVisible(false);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group, 38);
+  layout->addWidget(log_, 38);
+  layout->addWidget(progress_);
+
+  connect(folder_check_, &QCheckBox::clicked, this, [this] {
+    ReadSettingsFromControls();
+    folder_edit_->setEnabled(settings_.use_output_folder);
+    browse_button_->setEnabled(settings_.use_output_folder);
+    ShowSettingsInControls();
+  });
+  connect(browse_button_, &QPushButton::clicked, this, [this] { ChooseFolder(); });
+
+  // The About entry: on the window's context menu (the window manager owns
+  // the title-bar menu here), on the log's own menu, and on Alt+A.
+  auto* about = new QAction(kAboutEntry, this);
+  about->setObjectName("about_action");
+  about->setShortcut(QKeySequence("Alt+A"));
+  about->setShortcutContext(Qt::WindowShortcut);
+  connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
+  addAction(about);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  group->setContextMenuPolicy(Qt::ActionsContextMenu);
+  group->addAction(about);
+  log_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(log_, &QWidget::customContextMenuRequested, this, [this, about](const QPoint& pos) {
+    std::unique_ptr<QMenu> menu(log_->createStandardContextMenu(pos));
+    menu->addSeparator();
+    menu->addAction(about);
+    menu->exec(log_->viewport()->mapToGlobal(pos));
+  });
+}
+
+void MainWindow::Startup() {
+  expander_ = std::make_unique<ArchiveExpander>();
+  expander_->PrepareArchivers(WindowTempFolder(options_.program_folder), *this);
+  driver_ = std::make_unique<ConversionDriver>(*this, registry_, *expander_);
+  AppendLog("\r\n\r\nプラグインの検索.....");
+  ComboSelector selector(output_list_);
+  if (!registry_.LoadInputPlugins(*this) || !registry_.LoadOutputPlugins(*this, &selector)) {
+    AppendLog("\r\nPlugin読込エラー");
+  }
+  AppendLog("\r\n\r\nイメージファイルをDrag&Dropすると変換します");
+  ReadSettingsFile(options_.settings_file, registry_.output_count(), settings_);
+  ShowSettingsInControls();
+  EnableSettingsControls(true);
+  started_ = true;
+  emit StartupFinished();
+  if (!waiting_files_.isEmpty()) {
+    const QStringList files = std::exchange(waiting_files_, {});
+    ConvertFiles(files);
+  }
+}
+
+void MainWindow::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  ReadSettingsFromControls();
+  WriteSettingsFile(options_.settings_file, settings_);
+  driver_.reset();
+  registry_.UnloadAllPlugins();
+  expander_.reset();
+}
+
+void MainWindow::ConvertFiles(const QStringList& paths) {
+  if (!started_) {
+    waiting_files_ += paths;
+    return;
+  }
+  if (converting_) {
+    AppendLog(kMsgBusyDrop);
+    return;
+  }
+  converting_ = true;
+  EnableSettingsControls(false);
+  driver_->set_settings(settings_);
+  for (const QString& path : paths) {
+    const QByteArray bytes = path.toUtf8();
+    if (driver_->ConvertDroppedFile(std::string(bytes.constData(), bytes.size())) == Flow::kStop) {
+      break;
+    }
+  }
+  EnableSettingsControls(true);
+  converting_ = false;
+  emit BatchFinished();
+  // A close asked for during the batch waits for it: plug-ins may not be
+  // unloaded while one of them is on the stack.
+  if (close_requested_) close();
+}
+
+QString MainWindow::LogText() const { return log_->toPlainText(); }
+
+void MainWindow::AppendLog(std::string_view text) {
+  QString qtext = FromUtf8(text);
+  qtext.replace("\r\n", "\n");
+  QTextCursor cursor = log_->textCursor();
+  cursor.movePosition(QTextCursor::End);
+  log_->setTextCursor(cursor);
+  log_->insertPlainText(qtext);
+  log_->ensureCursorVisible();
+}
+
+void MainWindow::SetProgress(int percent) { progress_->setValue(percent); }
+
+void MainWindow::ProcessPendingEvent() { QCoreApplication::processEvents(); }
+
+void MainWindow::SetBusy(bool busy) {
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void MainWindow::FocusWindow() { activateWindow(); }
+
+void MainWindow::ReadSettingsFromControls() {
+  settings_.use_output_folder = folder_check_->isChecked();
+  settings_.output_folder = folder_edit_->text().toStdString();
+  settings_.write_comment = comment_check_->isChecked();
+  settings_.selected_output = output_list_->currentIndex();
+}
+
+void MainWindow::ShowSettingsInControls() {
+  folder_check_->setChecked(settings_.use_output_folder);
+  folder_edit_->setText(QString::fromStdString(settings_.output_folder));
+  comment_check_->setChecked(settings_.write_comment);
+  output_list_->setCurrentIndex(settings_.selected_output);
+}
+
+void MainWindow::EnableSettingsControls(bool on) {
+  ReadSettingsFromControls();
+  folder_check_->setEnabled(on);
+  comment_check_->setEnabled(on);
+  output_list_->setEnabled(on);
+  folder_edit_->setEnabled(on && settings_.use_output_folder);
+  browse_button_->setEnabled(on && settings_.use_output_folder);
+  ShowSettingsInControls();
+}
+
+void MainWindow::ChooseFolder() {
+  const QString folder = QFileDialog::getExistingDirectory(this, "出力フォルダ選択", QString(),
+                                                           QFileDialog::ShowDirsOnly);
+  if (folder.isEmpty()) return;
+  ReadSettingsFromControls();
+  settings_.output_folder = folder.toStdString();
+  ShowSettingsInControls();
+}
+
+void MainWindow::ShowAbout() {
+  QDialog about(this);
+  about.setObjectName("about_dialog");
+  about.setWindowTitle("Dravik Version Info");
+  auto* icon = new QLabel(&about);
+  icon->setPixmap(ProgramIcon().pixmap(32, 32));
+  auto* text = new QLabel(kVersionText, &about);
+  auto* ok = new QPushButton("OK", &about);
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+  auto* layout = new QGridLayout(&about);
+  layout->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+  layout->addWidget(text, 0, 1, Qt::AlignTop);
+  layout->addWidget(ok, 1, 2);
+  about.exec();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  ConvertFiles(paths);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (converting_) {
+    close_requested_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+  Shutdown();
+}
+
+QIcon ProgramIcon() {
+  // A 3.5" floppy: dark shell, metal shutter, label.
+  QPixmap pixmap(64, 64);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPainterPath shell;
+  shell.moveTo(6, 6);
+  shell.lineTo(52, 6);
+  shell.lineTo(58, 12);
+  shell.lineTo(58, 58);
+  shell.lineTo(6, 58);
+  shell.closeSubpath();
+  p.fillPath(shell, QColor(0x2b, 0x3a, 0x67));
+  p.fillRect(QRect(18, 6, 28, 18), QColor(0xc8, 0xcc, 0xd2));
+  p.fillRect(QRect(36, 9, 6, 12), QColor(0x2b, 0x3a, 0x67));
+  p.fillRect(QRect(13, 32, 38, 24), QColor(0xf4, 0xf1, 0xe8));
+  p.setPen(QPen(QColor(0xc0, 0x39, 0x2b), 2));
+  p.drawLine(17, 39, 47, 39);
+  p.setPen(QPen(QColor(0x8a, 0x8f, 0x98), 1));
+  p.drawLine(17, 45, 47, 45);
+  p.drawLine(17, 50, 40, 50);
+  p.end();
+  return QIcon(pixmap);
+}
+
+}  // namespace dravik
