@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "archive_builder.h"
 #include "scratch_program.h"
