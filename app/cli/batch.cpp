@@ -76,19 +76,6 @@ class CliHost : public Host {
   size_t index_ = 0;
 };
 
-// A worker's own temporary folder, removed however the run ends.
-class PrivateTempFolder {
- public:
-  PrivateTempFolder() : path_(MakePrivateTempFolder()) {}
-  ~PrivateTempFolder() { RemoveTree(path_); }
-  PrivateTempFolder(const PrivateTempFolder&) = delete;
-  PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 struct FileResult {
   bool done = false;
   bool failed = false;
@@ -109,9 +96,15 @@ int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& fil
   int running = 0;
 
   auto worker = [&] {
-    PrivateTempFolder temp;
-    TempFolderExpander expander(temp.path());
     CliHost host(progress);
+    // Each worker unpacks into a private folder of its own, so that runs and
+    // workers never empty each other's folder; the expander removes it when
+    // the worker ends, however the run ends.
+    ArchiveExpander expander;
+    expander.PrepareArchivers("", host);
+    if (expander.temp_folder().empty()) {
+      std::fprintf(stderr, "%s\n", ToTerminalText(host.TakeLog()).c_str() + 1);
+    }
     ConversionDriver driver(host, registry, expander);
     driver.set_settings(options.settings);
     for (;;) {

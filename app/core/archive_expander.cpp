@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "archiver_api.h"
 #include "paths.h"
+#include "text.h"
 
 namespace dravik {
 
@@ -70,14 +73,100 @@ void RemoveTree(const std::string& path) {
   RemoveAt(AT_FDCWD, trimmed.c_str());
 }
 
-TempFolderExpander::TempFolderExpander(std::string folder)
-    : folder_(std::move(folder)) {
-  if (!folder_.empty() && folder_.back() != '/') folder_ += '/';
+std::string WindowTempFolder(const std::string& program_folder) {
+  return program_folder + "draviktemp/";
 }
 
-ExpandResult TempFolderExpander::ExpandIfArchive(const std::string& path, Host&) {
+namespace {
+
+constexpr std::string_view kMsgLzhLoaded = "\r\nUNLHA32.DLLをロードしました";
+constexpr std::string_view kMsgZipLoaded = "\r\nUNZIP32.DLLをロードしました";
+constexpr std::string_view kMsgArchiversDisabled = "\r\nUNLHA/UNZIPの利用を禁止します";
+constexpr std::string_view kMsgLzhFailed = "\r\nUnlha展開失敗";
+constexpr std::string_view kMsgZipFailed = "\r\nUnZip展開失敗";
+
+// 0, or why the folder cannot serve. An existing folder is used as it is,
+// but not through a link: emptying it would delete files elsewhere.
+int MakeFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0755) == 0) return 0;
+  const int error = errno;
+  struct stat st {};
+  if (error != EEXIST) return error;
+  return lstat(folder.substr(0, folder.size() - 1).c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+             ? 0
+             : ENOTDIR;
+}
+
+}  // namespace
+
+ArchiveExpander::ArchiveExpander(ArchiverLibraries libraries) : libraries_(std::move(libraries)) {}
+
+ArchiveExpander::~ArchiveExpander() { ReleaseArchivers(); }
+
+void ArchiveExpander::PrepareArchivers(const std::string& folder, Host& host) {
+  ReleaseArchivers();
+  std::string chosen = folder;
+  if (!chosen.empty() && chosen.back() != '/') chosen += '/';
+  int error = chosen.empty() ? 0 : MakeFolder(chosen);
+  if (chosen.empty() || error != 0) {
+    chosen = MakePrivateTempFolder();
+    if (chosen.empty()) {
+      if (error == 0) error = errno;
+      host.AppendLog("\r\n一時フォルダ作成失敗 err:" + std::to_string(error));
+      host.AppendLog(kMsgArchiversDisabled);
+      return;
+    }
+    private_folder_ = true;
+  }
+  folder_ = chosen;
+  lzh_ = SharedLibrary::Open(libraries_.lzh);
+  if (lzh_.loaded()) host.AppendLog(kMsgLzhLoaded);
+  zip_ = SharedLibrary::Open(libraries_.zip);
+  if (zip_.loaded()) host.AppendLog(kMsgZipLoaded);
+}
+
+void ArchiveExpander::ReleaseArchivers() {
+  lzh_.Close();
+  zip_.Close();
+  if (private_folder_) RemoveTree(folder_);
+  private_folder_ = false;
+  folder_.clear();
+}
+
+ExpandResult ArchiveExpander::ExpandIfArchive(const std::string& path, Host& host) {
+  if (folder_.empty()) return {};
   EmptyFolder(folder_, path);
-  return {};
+  const std::string extension = ToUpperAscii(ExtensionOf(path));
+  if (extension != ".LZH" && extension != ".ZIP") return {};
+  bool expanded = false;
+  if (!Attempt(lzh_, "UnlhaCheckArchive", "Unlha", "e -n1 ", kMsgLzhFailed, path, host, expanded) ||
+      !Attempt(zip_, "UnZipCheckArchive", "UnZip", "-x -j --i ", kMsgZipFailed, path, host,
+               expanded)) {
+    return {false, false};
+  }
+  return {true, expanded};
+}
+
+// One library's turn: false when it accepted the archive and failed on it.
+bool ArchiveExpander::Attempt(const SharedLibrary& library, const char* check_name,
+                              const char* run_name, const char* command, std::string_view failure,
+                              const std::string& path, Host& host, bool& expanded) {
+  const auto check = reinterpret_cast<ArchiverCheckFn>(library.Symbol(check_name));
+  if (check == nullptr || check(path.c_str(), 0) == 0) return true;
+  host.AppendLog("\r\n" + SanitizeUtf8(FileNameOf(path)) + "...展開中");
+  const auto run = reinterpret_cast<ArchiverCommandFn>(library.Symbol(run_name));
+  if (run == nullptr) return true;
+  // A path holding a quote or a line break cannot be quoted; the library
+  // refuses such a line, and the drop stops.
+  const std::string line = command + ("\"" + path + "\" \"" + folder_ + "\"");
+  char output[1] = {};
+  if (run(nullptr, line.c_str(), output, 0) != 0) {
+    host.AppendLog(failure);
+    return false;
+  }
+  expanded = true;
+  host.AppendLog("...完了");
+  return true;
 }
 
 }  // namespace dravik

@@ -1,11 +1,13 @@
 // The archive step of every drop: the temporary folder is emptied, and an
-// LZH or ZIP archive is unpacked into it so that each of its files can be
-// converted on its own.
+// LZH or ZIP archive is unpacked into it by the archiver libraries (UNLHA32,
+// UNZIP32) so that each of its files can be converted on its own. Without
+// the folder or the libraries, archives go to the input plug-ins as they are.
 #pragma once
 
 #include <string>
 
 #include "host.h"
+#include "shared_library.h"
 
 namespace dravik {
 
@@ -14,35 +16,65 @@ struct ExpandResult {
   bool expanded = false;
 };
 
+// The library files, loaded by bare name: the executables carry RUNPATH
+// $ORIGIN, so the program folder is searched.
+struct ArchiverLibraries {
+  std::string lzh = "UNLHA32.so";
+  std::string zip = "UNZIP32.so";
+};
+
 class ArchiveExpander {
  public:
-  virtual ~ArchiveExpander() = default;
-  virtual ExpandResult ExpandIfArchive(const std::string& path, Host& host) = 0;
+  explicit ArchiveExpander(ArchiverLibraries libraries = {});
+  // Releases the archivers.
+  virtual ~ArchiveExpander();
+  ArchiveExpander(const ArchiveExpander&) = delete;
+  ArchiveExpander& operator=(const ArchiveExpander&) = delete;
+
+  // Start-up: makes the temporary folder (one that exists is used as it is)
+  // and loads the libraries. An empty folder, or one that cannot be made,
+  // is replaced by a private folder under $TMPDIR, which ReleaseArchivers
+  // removes again. Without any folder, archives are not expanded.
+  void PrepareArchivers(const std::string& folder, Host& host);
+  // Empties the temporary folder (except path itself, when it lies there),
+  // then unpacks path when it is an archive a library accepts. Not ok when
+  // a library failed: the drop stops.
+  virtual ExpandResult ExpandIfArchive(const std::string& path, Host& host);
+  // Shut-down: unloads the libraries; a private folder is removed, the
+  // window's draviktemp/ stays.
+  void ReleaseArchivers();
+
   // The folder the archive's files land in, ending in "/"; "" when there is
   // none.
-  virtual const std::string& temp_folder() const = 0;
+  virtual const std::string& temp_folder() const { return folder_; }
+  bool lzh_loaded() const { return lzh_.loaded(); }
+  bool zip_loaded() const { return zip_.loaded(); }
+
+ private:
+  bool Attempt(const SharedLibrary& library, const char* check_name, const char* run_name,
+               const char* command, std::string_view failure, const std::string& path, Host& host,
+               bool& expanded);
+
+  ArchiverLibraries libraries_;
+  std::string folder_;
+  bool private_folder_ = false;
+  SharedLibrary lzh_;
+  SharedLibrary zip_;
 };
+
+// The window's temporary folder: draviktemp/ in the program folder
+// (PrepareArchivers falls back to a private folder when it cannot be made).
+std::string WindowTempFolder(const std::string& program_folder);
 
 // Deletes every file (not folder) in folder, except the one named keep: a
 // file the user dropped from inside the temporary folder is theirs to keep.
 void EmptyFolder(const std::string& folder, const std::string& keep);
 
 // A private folder under $TMPDIR (default /tmp), ending in "/"; "" when it
-// cannot be made.
+// cannot be made (errno tells why).
 std::string MakePrivateTempFolder();
 
 // Removes a folder and everything below it, without following links.
 void RemoveTree(const std::string& path);
-
-// Manages the temporary folder and expands nothing.
-class TempFolderExpander : public ArchiveExpander {
- public:
-  explicit TempFolderExpander(std::string folder);
-  ExpandResult ExpandIfArchive(const std::string& path, Host& host) override;
-  const std::string& temp_folder() const override { return folder_; }
-
- private:
-  std::string folder_;
-};
 
 }  // namespace dravik

@@ -149,6 +149,9 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
   const std::string& folder = expander_.temp_folder();
   for (const std::string& name : ListFiles(folder)) {
     const std::string source = folder + name;
+    // An archive dropped from inside the temporary folder is not one of its
+    // own files.
+    if (SameFile(source, path)) continue;
     const Flow flow =
         describe ? DescribeSourceFile(source) : ConvertSourceFile(source, true, path);
     if (flow == Flow::kStop) return Flow::kStop;

@@ -1,7 +1,5 @@
 #include "main_window.h"
 
-#include <sys/stat.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,7 +24,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <cerrno>
 
 #include "paths.h"
 #include "settings_file.h"
@@ -59,23 +56,6 @@ class ComboSelector : public OutputSelector {
  private:
   QComboBox* combo_;
 };
-
-// The temporary folder beside the program, or a private one when the
-// program folder is read-only; "" when neither can be made.
-std::string MakeWindowTempFolder(const std::string& program_folder, Host& host) {
-  const std::string folder = program_folder + "draviktemp/";
-  struct stat st {};
-  if (mkdir(folder.c_str(), 0755) == 0 || (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
-    return folder;
-  }
-  const int error = errno;
-  std::string fallback = MakePrivateTempFolder();
-  if (fallback.empty()) {
-    host.AppendLog("\r\n一時フォルダ作成失敗 err:" + std::to_string(error));
-    host.AppendLog("\r\nUNLHA/UNZIPの利用を禁止します");
-  }
-  return fallback;
-}
 
 }  // namespace
 
@@ -178,8 +158,8 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::Startup() {
-  expander_ = std::make_unique<TempFolderExpander>(
-      MakeWindowTempFolder(options_.program_folder, *this));
+  expander_ = std::make_unique<ArchiveExpander>();
+  expander_->PrepareArchivers(WindowTempFolder(options_.program_folder), *this);
   driver_ = std::make_unique<ConversionDriver>(*this, registry_, *expander_);
   AppendLog("\r\n\r\nプラグインの検索.....");
   ComboSelector selector(output_list_);

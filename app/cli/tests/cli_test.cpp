@@ -130,5 +130,97 @@ TEST_F(CliTest, InterruptRemovesTheTemporaryFolder) {
   EXPECT_FALSE(FileExists(work_ / "S.TST"));
 }
 
+// Archives are made by the independent tools, holding scripts for the test
+// plug-ins.
+class CliArchiveTest : public CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    program_.AddBuiltPlugin("UNLHA32.so");
+    program_.AddBuiltPlugin("UNZIP32.so");
+  }
+  // Packs the named scripts with command ("zip -q" or "jlha c") into work_.
+  std::string Pack(const std::string& command, const std::string& archive,
+                   const std::vector<std::string>& names) {
+    test::TempDir stash;
+    std::string list;
+    for (const std::string& name : names) {
+      test::WriteFile(stash / name, Script({{"accept", "plain"}}));
+      list += " " + ShellQuote(name);
+    }
+    const auto made = test::RunCommand("cd " + ShellQuote(stash.path()) + " && " + command + " " +
+                                       ShellQuote(work_ / archive) + list);
+    EXPECT_EQ(made.status, 0) << made.err;
+    return ShellQuote(work_ / archive);
+  }
+  static std::string Converted(const std::string& name) {
+    return "\n\n---------   " + name + "   ----------\n...変換完了";
+  }
+};
+
+TEST_F(CliArchiveTest, ZipMembersConvertInListingOrderBesideTheArchive) {
+  const auto r = Run("-t tst " + Pack("zip -q", "GAMES.ZIP", {"C.img", "A.img", "B.img"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "\nGAMES.ZIP...展開中...完了" + Converted("A.img") + Converted("B.img") +
+                       Converted("C.img") + "\n");
+  for (const char* name : {"A.TST", "B.TST", "C.TST"}) EXPECT_TRUE(FileExists(work_ / name));
+  EXPECT_TRUE(test::ListFolder(tmp_.path()).empty()) << "private temporary folder left";
+}
+
+TEST_F(CliArchiveTest, LowerCaseLzhIsRecognised) {
+  const auto r = Run("-t tst " + Pack("jlha c", "game.lzh", {"DISK1.img", "DISK2.img"}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "\ngame.lzh...展開中...完了" + Converted("DISK1.img") + Converted("DISK2.img") + "\n");
+  EXPECT_TRUE(FileExists(work_ / "DISK1.TST"));
+  EXPECT_TRUE(FileExists(work_ / "DISK2.TST"));
+}
+
+TEST_F(CliArchiveTest, AnEarlierDropsFilesAreGoneBeforeTheNextArchiveUnpacks) {
+  const std::string first = Pack("zip -q", "FIRST.ZIP", {"X.img"});
+  const std::string second = Pack("jlha c", "SECOND.LZH", {"Y.img"});
+  const auto r = Run("-j 1 -t tst " + first + " " + second);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "\nFIRST.ZIP...展開中...完了" + Converted("X.img") +
+                       "\nSECOND.LZH...展開中...完了" + Converted("Y.img") + "\n");
+}
+
+TEST_F(CliArchiveTest, FilesNamedLikeArchivesThatAreNoneGoToThePlugins) {
+  const auto r = Run("-t tst " + Source("SCRIPT.ZIP", {{"accept", "plain"}}) + " " +
+                     Source("script.lzh", {{"accept", "plain"}}));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Converted("SCRIPT.ZIP") + Converted("script.lzh") + "\n");
+}
+
+TEST_F(CliArchiveTest, AFailedUnpackingStopsTheBatch) {
+  const std::string archive = Pack("zip -q -0", "BAD.ZIP", {"A.img"});
+  std::string zip = test::ReadFile(work_ / "BAD.ZIP");
+  zip[zip.find("DRAVIK-TEST")] ^= 0x20;  // stored data no longer matches its CRC
+  test::WriteFile(work_ / "BAD.ZIP", zip);
+  const auto r = Run("-t tst " + archive + " " + Source("NEXT.img", {{"accept", "plain"}}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "\nBAD.ZIP...展開中\nUnZip展開失敗\n");
+  EXPECT_FALSE(FileExists(work_ / "NEXT.TST"));
+  EXPECT_TRUE(test::ListFolder(tmp_.path()).empty());
+}
+
+// The libraries are optional: without them archives reach the plug-ins.
+TEST_F(CliTest, WithoutArchiversArchivesGoToThePlugins) {
+  test::TempDir stash;
+  test::WriteFile(stash / "A.img", Script({{"accept", "plain"}}));
+  ASSERT_EQ(test::RunCommand("cd " + ShellQuote(stash.path()) + " && zip -q " +
+                             ShellQuote(work_ / "REAL.ZIP") + " A.img")
+                .status,
+            0);
+  const auto r = Run("-t tst " + Source("SCRIPT.LZH", {{"accept", "plain"}}) + " " +
+                     ShellQuote(work_ / "REAL.ZIP"));
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.out,
+            "\n\n---------   SCRIPT.LZH   ----------\n...変換完了"
+            "\n\n---------   REAL.ZIP   ----------\n未対応のフォーマットです。\n");
+  EXPECT_TRUE(FileExists(work_ / "SCRIPT.TST"));
+  EXPECT_EQ(r.err, "");
+}
+
 }  // namespace
 }  // namespace dravik

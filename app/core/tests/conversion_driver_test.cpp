@@ -327,6 +327,15 @@ TEST_F(DriverTest, EmptiesTheTemporaryFolderButKeepsADroppedFile) {
   EXPECT_TRUE(FileExists(temp_ / "mine.TST"));
 }
 
+TEST_F(DriverTest, AnArchiveDroppedFromTheTemporaryFolderIsNotItsOwnMember) {
+  test::TempDir stash;
+  test::WriteFile(stash / "M.img", Script({{"accept", "plain"}}));
+  test::WriteFile(temp_ / "INNER.ZIP", stash / "M.img");
+  EXPECT_EQ(Convert(temp_ / "INNER.ZIP"), Flow::kContinue);
+  EXPECT_EQ(host_.log, Header("M.img") + "\r\n...変換完了");
+  EXPECT_EQ(driver_->tally().unsupported, 0);
+}
+
 TEST_F(DriverTest, DescribesWithoutConverting) {
   const std::string src = Source("D.img", {{"accept", "title"},
                                            {"info_message", "\\r\\nTEST形式(1.25M)"},

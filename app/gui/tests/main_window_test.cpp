@@ -86,6 +86,7 @@ class MainWindowTest : public QObject {
                      "\nTST形式出力Plug-in Ver.1.00\nTS2形式出力Plug-in Ver.1.00"
                      "\n\nイメージファイルをDrag&Dropすると変換します"));
     QVERIFY(f.ControlsEnabled());
+    QVERIFY(test::FileExists(f.program.folder() + "draviktemp"));  // archives unpack there
     QCOMPARE(f.Get<QComboBox>("output_list")->count(), 2);
     QCOMPARE(f.Get<QComboBox>("output_list")->itemText(1), QString("BKTEST形式"));
     QCOMPARE(f.window->windowTitle(), QString("Dravik"));

@@ -1,0 +1,102 @@
+// The command lines the program sends, and the names unpacked files get.
+#include <gtest/gtest.h>
+
+#include "archiver.h"
+
+namespace dravik::archiver {
+namespace {
+
+TEST(CommandLineTest, ReadsTheProgramsCommandLines) {
+  const auto lzh = ParseCommandLine(Format::kLzh,
+                                    "e -n1 \"/home/ユーザー/My Disks/ゲーム.LZH\" "
+                                    "\"/opt/dravik/draviktemp/\"");
+  ASSERT_TRUE(lzh);
+  EXPECT_EQ(lzh->archive, "/home/ユーザー/My Disks/ゲーム.LZH");
+  EXPECT_EQ(lzh->folder, "/opt/dravik/draviktemp/");
+
+  const auto zip = ParseCommandLine(Format::kZip, "-x -j --i \"a b.zip\" \"t/\"");
+  ASSERT_TRUE(zip);
+  EXPECT_EQ(zip->archive, "a b.zip");
+  EXPECT_EQ(zip->folder, "t/");
+
+  // Unquoted words, tabs and extra blanks are read as the libraries always did.
+  const auto plain = ParseCommandLine(Format::kLzh, "  E\t-n  a.lzh   out/ ");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->archive, "a.lzh");
+  // A quoted word that looks like a switch is a path.
+  const auto dash = ParseCommandLine(Format::kZip, "-j -x \"-a.zip\" \"-t/\"");
+  ASSERT_TRUE(dash);
+  EXPECT_EQ(dash->archive, "-a.zip");
+}
+
+TEST(CommandLineTest, RefusesWhatItCannotReadForCertain) {
+  const std::pair<Format, const char*> refused[] = {
+      {Format::kLzh, "e -n1 \"a\"b.lzh\" \"t/\""},  // a quote inside the path
+      {Format::kLzh, "e -n1 \"a.lzh\" \"t/"},       // unclosed
+      {Format::kLzh, "e -n1 \"a.lzh\"\"t/\""},      // glued words
+      {Format::kLzh, "e -n1 a\"b.lzh t/"},
+      {Format::kLzh, "e -n1 \"a\nb.lzh\" \"t/\""},  // a line break
+      {Format::kLzh, "e -n1 \"a\rb.lzh\" \"t/\""},
+      {Format::kLzh, "e -n1 \"a.lzh\" \"t/\" GAME.FDI"},  // a file list
+      {Format::kLzh, "e -n1 \"a.lzh\""},
+      {Format::kLzh, "e -n1 \"\" \"t/\""},
+      {Format::kLzh, "x -n1 \"a.lzh\" \"t/\""},  // extract with folders
+      {Format::kLzh, "-n1 e \"a.lzh\" \"t/\""},
+      {Format::kLzh, "e -n3 \"a.lzh\" \"t/\""},
+      {Format::kLzh, "e -x \"a.lzh\" \"t/\""},
+      {Format::kLzh, ""},
+      {Format::kZip, "-x --i \"a.zip\" \"t/\""},  // keeping folders
+      {Format::kZip, "-j --i \"a.zip\" \"t/\""},  // no command
+      {Format::kZip, "-x -j -o \"a.zip\" \"t/\""},
+      {Format::kZip, "-x -j \"a.zip\" \"t/\" \"u/\""},
+      {Format::kZip, "e -x -j \"a.zip\" \"t/\""},
+  };
+  for (const auto& [format, line] : refused) {
+    EXPECT_FALSE(ParseCommandLine(format, line)) << line;
+  }
+}
+
+TEST(EntryNameTest, SafeBaseNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"GAME.FDI", "GAME.FDI"},
+      {"DISK1/GAME.FDI", "GAME.FDI"},
+      {"..\\..\\X.FDI", "X.FDI"},
+      {"/etc/passwd", "passwd"},
+      {"DIR/", ""},
+      {"..", ""},
+      {"a/.", ""},
+      {"", ""},
+      {".hidden", ".hidden"},
+      {"tab\there", "tab_here"},
+      {"del\x7f", "del_"},
+      {"bad\xff.FDI", "bad_.FDI"},
+      {"ゲーム.FDI", "ゲーム.FDI"},
+  };
+  for (const auto& [path, name] : cases) EXPECT_EQ(SafeBaseName(path), name) << path;
+}
+
+TEST(EntryNameTest, LzhNamesComeBackToShiftJis) {
+  // ソ is 0x83 0x5C; a level-0 header's "\" turned "/" by libarchive is put back.
+  EXPECT_EQ(DecodeLzhName("\u0083/\u0083t\u0083g.txt"), "ソフト.txt");
+  EXPECT_EQ(DecodeLzhName("\u0083\\\u0083t\u0083g.txt"), "ソフト.txt");
+  EXPECT_EQ(DecodeLzhName("DIR/\u00B1.FDI"), "DIR/ｱ.FDI");  // half-width: one byte
+  EXPECT_EQ(DecodeLzhName("A\u00FD.FDI"), "A_.FDI");
+  // A name libarchive decoded from a code page in the header stays.
+  EXPECT_EQ(DecodeLzhName("日本語.FDI"), "日本語.FDI");
+}
+
+TEST(EntryNameTest, NumberedNamesFitTheNameLimit) {
+  EXPECT_EQ(NumberedName("GAME.FDI", 1), "GAME.FDI");
+  EXPECT_EQ(NumberedName("GAME.FDI", 2), "GAME_2.FDI");
+  EXPECT_EQ(NumberedName("GAME", 12), "GAME_12");
+  EXPECT_EQ(NumberedName(".disk", 3), ".disk_3");
+  std::string long_name;
+  for (int i = 0; i < 100; ++i) long_name += "あ";
+  const std::string numbered = NumberedName(long_name + ".FDI", 7);
+  EXPECT_LE(numbered.size(), 255u);
+  EXPECT_TRUE(numbered.ends_with("あ_7.FDI"));  // cut at a character, extension kept
+  EXPECT_LE(NumberedName(std::string(300, 'x'), 2).size(), 255u);
+}
+
+}  // namespace
+}  // namespace dravik::archiver
