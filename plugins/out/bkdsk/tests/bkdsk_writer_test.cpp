@@ -144,6 +144,11 @@ TEST_F(BkdskWriterTest, RefusesWhatThePlainDumpCannotHoldWithoutCreatingAFile) {
       change(d);
     };
   };
+  const auto row_size = [](int track, int sectors, uint8_t n) {
+    return [=](DiskImage& d) {
+      for (int s = 0; s < sectors; ++s) d.ids[track][s].n = n;
+    };
+  };
   const DiskShape dd = ShapeNamed("640K");
   const std::vector<Case> cases = {
       // Raised to 154 tracks, of which 80 to 153 hold nothing.
@@ -153,33 +158,23 @@ TEST_F(BkdskWriterTest, RefusesWhatThePlainDumpCannotHoldWithoutCreatingAFile) {
        changed(dd, [](DiskImage& d) { std::memset(&d.ids[40][7], 0xFF, sizeof(SectorId)); })},
       // ".DD6" promises 512-byte sectors; no reader would take 1024.
       {"160 x 8 x 1024", shape({"", 160, 8, 3})},
-      {"size code other than the sectors'", changed(dd, [](DiskImage& d) { d.size_code = 1; })},
-      {"one track of 1024-byte sectors", changed(dd,
-                                                 [](DiskImage& d) {
-                                                   for (int s = 0; s < 8; ++s) d.ids[20][s].n = 3;
-                                                 })},
-      {"128-byte track 0 outside the 26-sector shapes", changed(dd,
-                                                                [](DiskImage& d) {
-                                                                  for (int s = 0; s < 8; ++s)
-                                                                    d.ids[0][s].n = 0;
-                                                                })},
-      {"26-sector track 0 of 512-byte sectors", changed(k1M26,
-                                                        [](DiskImage& d) {
-                                                          for (int s = 0; s < 26; ++s)
-                                                            d.ids[0][s].n = 2;
-                                                        })},
+      // 18 x 512 would pass as ".HD4", but cut to 154 tracks by the size code.
+      {"size code other than the sectors'",
+       changed(ShapeNamed("1.44M"), [](DiskImage& d) { d.size_code = 1; })},
+      {"one track of 1024-byte sectors", changed(dd, row_size(20, 8, 3))},
+      {"128-byte track 0 outside the 26-sector shapes", changed(dd, row_size(0, 8, 0))},
+      {"26-sector track 5 of 128-byte sectors", changed(k1M26, row_size(5, 26, 0))},
+      {"26-sector track 0 of 512-byte sectors", changed(k1M26, row_size(0, 26, 2))},
       // Sectors of one track with different sizes would overlap.
       {"mixed sizes in a track", changed(dd, [](DiskImage& d) { d.ids[30][3].n = 1; })},
       // R other than 1 .. n would leave part of the track unwritten or stale.
       {"R 0", changed(dd, [](DiskImage& d) { d.ids[12][0].r = 0; })},
       {"R 9 of 8", changed(dd, [](DiskImage& d) { d.ids[12][0].r = 9; })},
       {"R twice", changed(dd, [](DiskImage& d) { d.ids[12][1].r = 1; })},
-      // A sector after an empty slot would shift every later track.
-      {"sector after a gap", changed(dd,
-                                     [](DiskImage& d) {
-                                       d.ids[50][9] = d.ids[50][7];
-                                       std::memset(&d.ids[50][7], 0xFF, sizeof(SectorId));
-                                     })},
+      // A sector after an empty slot: its data lies in the row, and skipping
+      // it would shift every later track.
+      {"ninth sector after a gap",
+       changed(dd, [](DiskImage& d) { d.ids[50][9] = SectorId{25, 0, 9, 2, 0, 1}; })},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

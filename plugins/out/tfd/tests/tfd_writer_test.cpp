@@ -133,12 +133,12 @@ TEST_F(TfdWriterTest, RefusesEveryOtherShapeWithoutCreatingAFile) {
          test::BuildDisk(d, test::ShapeNamed("1.25M"));
          d.ids[7][7].r = 9;
        }},
-      // Eight sectors, but one after an empty slot.
+      // A ninth sector after an empty slot: its data lies in the row, and
+      // skipping it would shift every later track.
       {"sector after a gap",
        [](DiskImage& d) {
          test::BuildDisk(d, test::ShapeNamed("1.25M"));
-         d.ids[3][8] = d.ids[3][7];
-         std::memset(&d.ids[3][7], 0xFF, sizeof(SectorId));
+         d.ids[3][10] = SectorId{1, 1, 9, 3, 0, 1};
        }},
   };
   for (const Case& c : cases) {
