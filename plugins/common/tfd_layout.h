@@ -14,8 +14,8 @@ struct Capacity {
   uint8_t track_count;
   uint8_t sectors_per_track;
   uint8_t size_code;
-  // Track 0 holds 128-byte FM sectors, and every track is stored in R order
-  // but kept in the 2:1 interleaved order R = 1, 14, 2, 15, ...
+  // Track 0 holds 128-byte FM sectors; the file keeps every track in R
+  // order, the disk had them 2:1 interleaved (R = 1, 14, 2, 15, ...).
   bool diskbasic;
 };
 

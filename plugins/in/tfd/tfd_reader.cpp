@@ -1,7 +1,5 @@
 // TFD and BKDSK images carry no header: the file's exact length names one of
 // a few known disks, and the geometry follows from it.
-#include <cstring>
-
 #include "disk_data.h"
 #include "file_io.h"
 #include "plugin_export.h"

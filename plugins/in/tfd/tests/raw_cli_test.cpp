@@ -2,6 +2,7 @@
 // FAT disks made by mkfs.fat, and FDD or FDI sources written out as raw
 // images, when those plug-ins are there.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "disk_builder.h"
 #include "scratch_program.h"
@@ -118,6 +119,23 @@ TEST_F(RawCliTest, FatImagesFromMkfsFatAreRecognisedByLengthAndConvertToEveryOut
       EXPECT_TRUE(test::ReadFile(back / OnlyFile(back.path())) == bytes);
     }
   }
+}
+
+TEST_F(RawCliTest, JapaneseNamesAndAnOutputFolderWithADot) {
+  const std::string folder = work_ / "ディスク.旧";
+  const std::string out = work_ / "出力.フォルダ";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+  auto disk = test::NewDiskImage();
+  test::BuildDisk(*disk, test::ShapeNamed("640K"));
+  const auto raw = test::RawBytes(*disk);
+  test::WriteFile(folder + "/ゲーム１.ｉｍｇ", raw);
+
+  const auto run = Convert("BKDSK", out, folder + "/ゲーム１.ｉｍｇ");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("ゲーム１.ｉｍｇ"), std::string::npos) << run.out;
+  EXPECT_EQ(test::ListFolder(out), std::vector<std::string>{"ゲーム１.DD6"});
+  EXPECT_TRUE(test::ReadFile(out + "/ゲーム１.DD6") == std::string(raw.begin(), raw.end()));
 }
 
 // An FDD or FDI file of each raw capacity, converted by the command line to
