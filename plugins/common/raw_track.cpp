@@ -1,6 +1,10 @@
 #include "raw_track.h"
 
 #include <cstring>
+#include <vector>
+
+#include "disk_data.h"
+#include "plugin_export.h"
 
 namespace dravik {
 
@@ -37,12 +41,36 @@ std::optional<RawTrack> RawTrackOf(const DiskImage& image, int track) {
   return RawTrack{count, n};
 }
 
+namespace {
+
+// Places each sector of a row at (R - 1) x its length.
 void CopyInROrder(const DiskImage& image, int track, const uint8_t* row_data, uint8_t* out) {
   for (int s = 0; s < kMaxSectorsPerTrack && !IsEmptySlot(&image.ids[track][s]); ++s) {
     const SectorId& id = image.ids[track][s];
     const size_t length = SectorLength(id.n);
     std::memcpy(out + (id.r - 1) * length, row_data + s * length, length);
   }
+}
+
+}  // namespace
+
+int WriteTracksInROrder(const DiskImage& image, OutputFile& out, ProgressCallback progress,
+                        char* note, char* message) {
+  DiskDataReader data(image);
+  std::vector<uint8_t> buffer;
+  for (int t = 0; t < image.track_count; ++t) {
+    const auto track = RawTrackOf(image, t);
+    const uint8_t* row = track ? data.Take(track->bytes()) : nullptr;
+    if (row == nullptr) {
+      SetMessage(message, kMsgBadImageData);
+      return kResultFailed;
+    }
+    buffer.resize(track->bytes());
+    CopyInROrder(image, t, row, buffer.data());
+    if (!out.Write(buffer.data(), buffer.size())) return kResultWriteError;
+    if (progress != nullptr && progress(t, image.track_count, note) != 0) return kResultAborted;
+  }
+  return out.Close() ? kResultOk : kResultWriteError;
 }
 
 }  // namespace dravik

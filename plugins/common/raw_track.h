@@ -8,7 +8,8 @@
 #include <optional>
 #include <string_view>
 
-#include "dravik/disk_image.h"
+#include "dravik/plugin_api.h"
+#include "file_io.h"
 
 namespace dravik {
 
@@ -30,8 +31,10 @@ struct RawTrack {
 // a gap, R = 1 .. n once each, one size code. nullopt for any other row.
 std::optional<RawTrack> RawTrackOf(const DiskImage& image, int track);
 
-// Copies a row that RawTrackOf accepted from row_data (its slots' data back to
-// back) into out, sector R at (R - 1) x length. out holds RawTrack::bytes().
-void CopyInROrder(const DiskImage& image, int track, const uint8_t* row_data, uint8_t* out);
+// Writes the tracks below track_count, every one of which RawTrackOf must
+// have accepted, each in R order, and closes the file; note goes to the
+// callback after each track. Answers the export's result.
+int WriteTracksInROrder(const DiskImage& image, OutputFile& out, ProgressCallback progress,
+                        char* note, char* message);
 
 }  // namespace dravik

@@ -22,16 +22,24 @@ int InterleavedSlot(int j, int sectors) {
   return j < half ? 2 * j : 2 * (j - half) + 1;
 }
 
-int ReadRawDisk(const char* path, DiskImage& image, ProgressCallback progress, char* message) {
-  InputFile file;
+// Opens the source and finds its capacity; any result but 0 ends the call.
+int OpenSource(const char* path, InputFile& file, const tfd::Capacity*& capacity, char* message) {
   if (!file.Open(path)) {
     SetMessage(message, kMsgSourceOpenError);
     return kResultFailed;
   }
   const int64_t length = file.Size();
   if (length < 0) return kResultReadError;
-  const tfd::Capacity* capacity = CapacityOf(length);
-  if (capacity == nullptr) return kResultFailed;
+  capacity = CapacityOf(length);
+  return capacity != nullptr ? kResultOk : kResultFailed;
+}
+
+int ReadRawDisk(const char* path, DiskImage& image, ProgressCallback progress, char* message) {
+  InputFile file;
+  const tfd::Capacity* capacity = nullptr;
+  if (const int result = OpenSource(path, file, capacity, message); result != kResultOk) {
+    return result;
+  }
 
   image.track_count = capacity->track_count;
   image.head_count = 2;
@@ -95,16 +103,10 @@ DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char*, int16_t* m
   return GuardExport(message, [&] {
     *multi_disk = 0;
     InputFile file;
-    if (!file.Open(path)) {
-      SetMessage(message, kMsgSourceOpenError);
-      return kResultFailed;
-    }
-    const int64_t length = file.Size();
-    if (length < 0) return kResultReadError;
-    const tfd::Capacity* capacity = CapacityOf(length);
-    if (capacity == nullptr) return kResultFailed;
-    SetMessage(message, capacity->description);
-    return kResultOk;
+    const tfd::Capacity* capacity = nullptr;
+    const int result = OpenSource(path, file, capacity, message);
+    if (result == kResultOk) SetMessage(message, capacity->description);
+    return result;
   });
 }
 

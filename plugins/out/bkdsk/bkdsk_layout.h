@@ -32,7 +32,4 @@ inline constexpr Shape kShapes[] = {
     {26, kAnyTrackCount, 0, 1, ".HDB"},
 };
 
-// Each track is assembled here: the largest track of any shape above.
-inline constexpr size_t kTrackBufferSize = 9216;
-
 }  // namespace dravik::bkdsk

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "bkdsk_layout.h"
-#include "disk_data.h"
 #include "file_io.h"
 #include "path_name.h"
 #include "plugin_export.h"
@@ -38,7 +37,6 @@ bool FitsShape(const DiskImage& image, const bkdsk::Shape& shape) {
     if (!track || track->sectors != image.sectors_per_track) return false;
     const bool fm_track0 = t == 0 && shape.sectors_per_track == 26 && track->size_code == 0;
     if (track->size_code != shape.size_code && !fm_track0) return false;
-    if (track->bytes() > bkdsk::kTrackBufferSize) return false;
   }
   return true;
 }
@@ -61,20 +59,7 @@ int WriteBkdsk(DiskImage& image, const char* output_path, ProgressCallback progr
     SetMessage(message, kMsgTargetOpenError);
     return kResultFailed;
   }
-  DiskDataReader data(image);
-  uint8_t buffer[bkdsk::kTrackBufferSize];
-  for (int t = 0; t < image.track_count; ++t) {
-    const size_t bytes = RawTrackOf(image, t)->bytes();
-    const uint8_t* row = data.Take(bytes);
-    if (row == nullptr) {
-      SetMessage(message, kMsgBadImageData);
-      return kResultFailed;
-    }
-    CopyInROrder(image, t, row, buffer);
-    if (!out.Write(buffer, bytes)) return kResultWriteError;
-    if (progress != nullptr && progress(t, image.track_count, note) != 0) return kResultAborted;
-  }
-  return out.Close() ? kResultOk : kResultWriteError;
+  return WriteTracksInROrder(image, out, progress, note, message);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // A TFD file is the raw sectors of a 2HD disk, 77 x 2 x 8 x 1024, with no
 // header: nothing but that one shape can be told apart when it is read back.
-#include "disk_data.h"
 #include "file_io.h"
 #include "plugin_export.h"
 #include "raw_track.h"
@@ -10,7 +9,6 @@ namespace dravik {
 namespace {
 
 constexpr std::string_view kMsgCannotConvert = "\r\nこのイメージをTFD形式に変換する事はできません";
-constexpr size_t kTrackBytes = tfd::kTfdSectorsPerTrack * (128u << tfd::kTfdSizeCode);
 
 // The file carries no IDs: it is read back as R = 1 .. 8 in file order, so
 // every track must hold exactly those eight sectors, which are written in R
@@ -42,19 +40,7 @@ int WriteTfd(DiskImage& image, const char* output_path, ProgressCallback progres
     SetMessage(message, kMsgTargetOpenError);
     return kResultFailed;
   }
-  DiskDataReader data(image);
-  uint8_t track[kTrackBytes];
-  for (int t = 0; t < image.track_count; ++t) {
-    const uint8_t* row = data.Take(kTrackBytes);
-    if (row == nullptr) {
-      SetMessage(message, kMsgBadImageData);
-      return kResultFailed;
-    }
-    CopyInROrder(image, t, row, track);
-    if (!out.Write(track, kTrackBytes)) return kResultWriteError;
-    if (progress != nullptr && progress(t, image.track_count, note) != 0) return kResultAborted;
-  }
-  return out.Close() ? kResultOk : kResultWriteError;
+  return WriteTracksInROrder(image, out, progress, note, message);
 }
 
 }  // namespace
