@@ -31,9 +31,10 @@ struct RawTrack {
 // a gap, R = 1 .. n once each, one size code. nullopt for any other row.
 std::optional<RawTrack> RawTrackOf(const DiskImage& image, int track);
 
-// Writes the tracks below track_count, every one of which RawTrackOf must
-// have accepted, each in R order, and closes the file; note goes to the
-// callback after each track. Answers the export's result.
+// Writes the tracks below track_count, each in R order, and closes the
+// file; note goes to the callback after each track. The caller has checked
+// every track with RawTrackOf; one that fails it still is never written, but
+// refused as bad data. Answers the export's result.
 int WriteTracksInROrder(const DiskImage& image, OutputFile& out, ProgressCallback progress,
                         char* note, char* message);
 

@@ -1,7 +1,5 @@
 // BKDSK images are plain sector dumps named by their shape: the writer picks
 // the extension, so it replaces the one of the path it is given.
-#include <cstring>
-
 #include "bkdsk_layout.h"
 #include "file_io.h"
 #include "path_name.h"

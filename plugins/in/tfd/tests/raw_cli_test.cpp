@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "disk_builder.h"
 #include "scratch_program.h"
 
