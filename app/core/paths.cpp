@@ -29,18 +29,6 @@ std::string DropExtension(std::string_view path) {
   return std::string(path.substr(0, path.size() - ExtensionOf(path).size()));
 }
 
-bool PathFits(std::string_view path) {
-  if (path.size() > kMaxPathBytes) return false;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t slash = path.find('/', start);
-    if (slash == std::string_view::npos) slash = path.size();
-    if (slash - start > kMaxNameBytes) return false;
-    start = slash + 1;
-  }
-  return true;
-}
-
 std::string ToUpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

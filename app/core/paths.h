@@ -4,10 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace dravik {
+#include "path_name.h"
 
-inline constexpr size_t kMaxPathBytes = 4095;  // PATH_MAX without its NUL
-inline constexpr size_t kMaxNameBytes = 255;   // NAME_MAX
+namespace dravik {
 
 // Last component (name and extension).
 std::string_view FileNameOf(std::string_view path);
@@ -18,9 +17,6 @@ std::string_view FolderOf(std::string_view path);
 std::string_view ExtensionOf(std::string_view path);
 // The path with ExtensionOf removed.
 std::string DropExtension(std::string_view path);
-// Whether the path fits the platform's limits: the whole path and each
-// component.
-bool PathFits(std::string_view path);
 std::string ToUpperAscii(std::string_view text);
 // The folder of the running program, ending in "/".
 std::string ProgramFolder();

@@ -49,6 +49,31 @@ void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed,
   }
 }
 
+void PermuteTrack(DiskImage& image, int track, const std::vector<int>& order) {
+  size_t offset = 0;
+  for (int t = 0; t < track; ++t) {
+    for (const SectorId& id : image.ids[t]) {
+      if (!IsEmptySlot(&id)) offset += SectorLength(id.n);
+    }
+  }
+  std::vector<SectorId> ids(image.ids[track], image.ids[track] + kMaxSectorsPerTrack);
+  std::vector<size_t> starts;
+  size_t row_length = 0;
+  for (const SectorId& id : ids) {
+    starts.push_back(offset + row_length);
+    if (!IsEmptySlot(&id)) row_length += SectorLength(id.n);
+  }
+  const std::vector<uint8_t> data(image.data + offset, image.data + offset + row_length);
+  size_t cursor = offset;
+  for (size_t s = 0; s < order.size(); ++s) {
+    const SectorId& id = ids[order[s]];
+    image.ids[track][s] = id;
+    const uint32_t len = SectorLength(id.n);
+    std::memcpy(image.data + cursor, data.data() + (starts[order[s]] - offset), len);
+    cursor += len;
+  }
+}
+
 std::vector<uint8_t> RawBytes(const DiskImage& image) {
   std::vector<uint8_t> raw;
   size_t cursor = 0;

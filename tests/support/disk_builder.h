@@ -29,6 +29,10 @@ const DiskShape& ShapeNamed(const std::string& name);
 void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed = 1,
                const std::string& title = "");
 
+// Reorders the used slots of one row, each sector's data moving with its
+// ID: slot s takes what slot order[s] held.
+void PermuteTrack(DiskImage& image, int track, const std::vector<int>& order);
+
 // The raw bytes of a disk: every track's sectors in R order, back to back,
 // as a plain sector dump holds them.
 std::vector<uint8_t> RawBytes(const DiskImage& image);

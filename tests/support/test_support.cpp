@@ -172,11 +172,12 @@ CallResult LoadedPlugin::GetFileInfo(const std::string& path) const {
   return r;
 }
 
-CallResult LoadedPlugin::ReadDisk(const std::string& path, DiskImage& image, int disk) const {
+CallResult LoadedPlugin::ReadDisk(const std::string& path, DiskImage& image, int disk,
+                                  int abort_at) const {
   CallResult r;
   Buffers b;
   std::memset(&image, 0, sizeof(image));
-  Recording rec(r, 0);
+  Recording rec(r, abort_at);
   if (read_disk_ != nullptr) {
     r.result = read_disk_(path.c_str(), &image, disk, 0, &RecordProgress, b.message, b.title);
   }

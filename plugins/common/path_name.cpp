@@ -1,0 +1,33 @@
+#include "path_name.h"
+
+namespace dravik {
+
+bool PathFits(std::string_view path) {
+  if (path.size() > kMaxPathBytes) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    if (slash - start > kMaxNameBytes) return false;
+    start = slash + 1;
+  }
+  return true;
+}
+
+std::optional<PathParts> SplitPath(std::string_view path) {
+  if (!PathFits(path)) return std::nullopt;
+  const size_t slash = path.rfind('/');
+  const size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view name = path.substr(name_start);
+  const size_t dot = name.rfind('.');
+  const size_t base_size = dot == std::string_view::npos ? name.size() : dot;
+  return PathParts{path.substr(0, name_start), name.substr(0, base_size), name.substr(base_size)};
+}
+
+std::optional<std::string> PathWithoutExtension(std::string_view path) {
+  const auto parts = SplitPath(path);
+  if (!parts) return std::nullopt;
+  return std::string(path.substr(0, parts->folder.size() + parts->base.size()));
+}
+
+}  // namespace dravik

@@ -1,0 +1,36 @@
+// Paths are POSIX byte strings split on "/" only: UTF-8 never puts "/" or
+// "." inside a multibyte character, so no lead-byte awareness is needed.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dravik {
+
+inline constexpr size_t kMaxPathBytes = 4095;  // PATH_MAX without its NUL
+inline constexpr size_t kMaxNameBytes = 255;   // NAME_MAX
+
+// Whether the path fits the platform's limits: the whole path and each
+// component.
+bool PathFits(std::string_view path);
+
+// folder + base + extension is the whole path. folder runs up to and
+// including the last "/"; extension runs from the last dot of the name on,
+// dot included; a dot in a folder name never counts.
+struct PathParts {
+  std::string_view folder;
+  std::string_view base;
+  std::string_view extension;
+};
+
+// Refuses (nullopt) a path that does not fit the platform's limits rather
+// than cutting it.
+std::optional<PathParts> SplitPath(std::string_view path);
+
+// The path without its extension: "dir.d/GAME.2HD" gives "dir.d/GAME",
+// "GAME." gives "GAME", "dir.d/GAME" stays whole.
+std::optional<std::string> PathWithoutExtension(std::string_view path);
+
+}  // namespace dravik

@@ -1,0 +1,76 @@
+#include "raw_track.h"
+
+#include <cstring>
+#include <vector>
+
+#include "disk_data.h"
+#include "plugin_export.h"
+
+namespace dravik {
+
+bool TrimTrackCount(DiskImage& image, int first_counted) {
+  int regular = first_counted;
+  while (regular < kMaxTracks) {
+    const SectorId& first = image.ids[regular][0];
+    if (IsEmptySlot(&first) || first.n != image.size_code) break;
+    ++regular;
+  }
+  bool trimmed = false;
+  if (regular == kTrimmedTrackCount && image.track_count != kTrimmedTrackCount) trimmed = true;
+  if (image.track_count != kTrimmedTrackCount && image.track_count != kMaxTracks) trimmed = true;
+  if (trimmed) image.track_count = kTrimmedTrackCount;
+  return trimmed;
+}
+
+std::optional<RawTrack> RawTrackOf(const DiskImage& image, int track) {
+  const SectorId* row = image.ids[track];
+  int count = 0;
+  while (count < kMaxSectorsPerTrack && !IsEmptySlot(&row[count])) ++count;
+  for (int s = count; s < kMaxSectorsPerTrack; ++s) {
+    if (!IsEmptySlot(&row[s])) return std::nullopt;
+  }
+  if (count == 0) return RawTrack{};
+  const uint8_t n = row[0].n;
+  if (SectorLength(n) == 0) return std::nullopt;
+  uint32_t seen = 0;
+  for (int s = 0; s < count; ++s) {
+    const int r = row[s].r;
+    if (row[s].n != n || r < 1 || r > count || (seen & (1u << r)) != 0) return std::nullopt;
+    seen |= 1u << r;
+  }
+  return RawTrack{count, n};
+}
+
+namespace {
+
+// Places each sector of a row at (R - 1) x its length.
+void CopyInROrder(const DiskImage& image, int track, const uint8_t* row_data, uint8_t* out) {
+  for (int s = 0; s < kMaxSectorsPerTrack && !IsEmptySlot(&image.ids[track][s]); ++s) {
+    const SectorId& id = image.ids[track][s];
+    const size_t length = SectorLength(id.n);
+    std::memcpy(out + (id.r - 1) * length, row_data + s * length, length);
+  }
+}
+
+}  // namespace
+
+int WriteTracksInROrder(const DiskImage& image, OutputFile& out, ProgressCallback progress,
+                        char* note, char* message) {
+  DiskDataReader data(image);
+  std::vector<uint8_t> buffer;
+  for (int t = 0; t < image.track_count; ++t) {
+    const auto track = RawTrackOf(image, t);
+    const uint8_t* row = track ? data.Take(track->bytes()) : nullptr;
+    if (row == nullptr) {
+      SetMessage(message, kMsgBadImageData);
+      return kResultFailed;
+    }
+    buffer.resize(track->bytes());
+    CopyInROrder(image, t, row, buffer.data());
+    if (!out.Write(buffer.data(), buffer.size())) return kResultWriteError;
+    if (progress != nullptr && progress(t, image.track_count, note) != 0) return kResultAborted;
+  }
+  return out.Close() ? kResultOk : kResultWriteError;
+}
+
+}  // namespace dravik
