@@ -1,6 +1,9 @@
 #include "file_io.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 namespace dravik {
 
@@ -62,6 +65,24 @@ bool OutputFile::Create(const std::string& path) {
   }
   file_ = std::fopen(path.c_str(), "wb");
   return file_ != nullptr;
+}
+
+bool OutputFile::CreateTemporary(const std::string& folder, std::string* path) {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  std::string name = folder + ".dravik-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  file_ = fdopen(fd, "wb");
+  if (file_ == nullptr) {
+    close(fd);
+    unlink(name.c_str());
+    return false;
+  }
+  *path = name;
+  return true;
 }
 
 bool OutputFile::Write(const void* bytes, size_t n) {

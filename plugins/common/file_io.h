@@ -42,6 +42,9 @@ class OutputFile {
 
   // Creates or truncates the file.
   bool Create(const std::string& path);
+  // Creates a new file with a name of its own in folder (which ends in "/");
+  // its path is stored in *path.
+  bool CreateTemporary(const std::string& folder, std::string* path);
   bool is_open() const { return file_ != nullptr; }
   bool Write(const void* bytes, size_t n);
   bool Write(const std::string& text) { return Write(text.data(), text.size()); }

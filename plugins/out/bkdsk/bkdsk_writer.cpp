@@ -1,5 +1,10 @@
 // BKDSK images are plain sector dumps named by their shape: the writer picks
 // the extension, so it replaces the one of the path it is given.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "bkdsk_layout.h"
 #include "file_io.h"
 #include "path_name.h"
@@ -50,14 +55,36 @@ int WriteBkdsk(DiskImage& image, const char* output_path, ProgressCallback progr
     SetMessage(message, kMsgCannotConvert);
     return kResultFailed;
   }
-  const auto base = PathWithoutExtension(output_path);
-  const std::string path = base ? *base + std::string(shape->extension) : std::string();
-  OutputFile out;
-  if (!base || !PathFits(path) || !out.Create(path)) {
+  const auto parts = SplitPath(output_path);
+  const std::string path =
+      parts ? std::string(parts->folder) + std::string(parts->base) + std::string(shape->extension)
+            : std::string();
+  if (!parts || !PathFits(path)) {
     SetMessage(message, kMsgTargetOpenError);
     return kResultFailed;
   }
-  return WriteTracksInROrder(image, out, progress, note, message);
+  // The file written is not the one the caller named, so the caller could
+  // not check it: converting A.DD6 to BKDSK writes A.DD6 again. An existing
+  // file is therefore replaced only by a complete one, never left half
+  // written; it may be the source.
+  struct stat st {};
+  const bool replacing = path != output_path && stat(path.c_str(), &st) == 0;
+  std::string temporary;
+  OutputFile out;
+  if (replacing ? !out.CreateTemporary(std::string(parts->folder), &temporary)
+                : !out.Create(path)) {
+    SetMessage(message, kMsgTargetOpenError);
+    return kResultFailed;
+  }
+  int result = WriteTracksInROrder(image, out, progress, note, message);
+  if (replacing) {
+    out.Close();  // already closed on success; on failure the rest is dropped
+    if (result == kResultOk && std::rename(temporary.c_str(), path.c_str()) != 0) {
+      result = kResultWriteError;
+    }
+    if (result != kResultOk) unlink(temporary.c_str());
+  }
+  return result;
 }
 
 }  // namespace

@@ -251,10 +251,27 @@ TEST_F(BkdskWriterTest, ReportsDirectModeOpenWriteAndAbort) {
   EXPECT_EQ(aborted.progress.size(), 3u);
   EXPECT_EQ(test::ReadFile(dir_ / "GAME.HD4").size(), 3u * 18 * 512);
 
+  // Named as the writer names it, so the file is written in place.
   ASSERT_EQ(symlink("/dev/full", (dir_ / "FULL.HD4").c_str()), 0);
-  const auto full = writer_.WriteDisk(*disk_, dir_ / "FULL.HDM");
+  const auto full = writer_.WriteDisk(*disk_, dir_ / "FULL.HD4");
   EXPECT_EQ(full.result, 7);
   EXPECT_EQ(full.message, "");
+}
+
+// The writer names its own file, so the driver's same-file check cannot see
+// it: BKDSK to BKDSK writes over the source. It may only ever be replaced by
+// a complete file.
+TEST_F(BkdskWriterTest, ReplacesAFileOfItsOwnNameOnlyWhenComplete) {
+  test::BuildDisk(*disk_, ShapeNamed("640K"), 8);
+  test::WriteFile(dir_ / "GAME.DD6", "the source");
+  const auto aborted = writer_.WriteDisk(*disk_, dir_ / "GAME.HDM", 0, /*abort_at=*/3);
+  EXPECT_EQ(aborted.result, kResultAborted);
+  EXPECT_EQ(test::ReadFile(dir_ / "GAME.DD6"), "the source");
+  EXPECT_EQ(test::ListFolder(dir_.path()), std::vector<std::string>{"GAME.DD6"});
+
+  ASSERT_EQ(writer_.WriteDisk(*disk_, dir_ / "GAME.HDM").result, kResultOk);
+  EXPECT_TRUE(test::ReadFile(dir_ / "GAME.DD6") == AsString(test::RawBytes(*disk_)));
+  EXPECT_EQ(test::ListFolder(dir_.path()), std::vector<std::string>{"GAME.DD6"});
 }
 
 }  // namespace
