@@ -42,6 +42,11 @@ class OutputFile {
 
   // Creates or truncates the file.
   bool Create(const std::string& path);
+  // Creates the file name afresh inside an open folder. Whatever stood
+  // under that name (a file, a link) is unlinked first rather than opened,
+  // so a symbolic or hard link planted there never leads the write outside
+  // the folder. name must be a single component.
+  bool CreateIn(int folder_fd, const std::string& name);
   bool is_open() const { return file_ != nullptr; }
   bool Write(const void* bytes, size_t n);
   bool Write(const std::string& text) { return Write(text.data(), text.size()); }
