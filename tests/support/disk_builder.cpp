@@ -49,6 +49,17 @@ void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed,
   }
 }
 
+void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vector<uint8_t>& raw) {
+  BuildDisk(image, shape);
+  size_t used = 0;
+  for (int t = 0; t < shape.tracks; ++t) {
+    for (int s = 0; s < shape.sectors; ++s) used += SectorLength(image.ids[t][s].n);
+  }
+  // IDs run in R order, so the record's data is the dump itself.
+  std::memset(image.data, 0, sizeof(image.data));
+  std::memcpy(image.data, raw.data(), std::min(used, raw.size()));
+}
+
 std::vector<uint8_t> RawBytes(const DiskImage& image) {
   std::vector<uint8_t> raw;
   size_t cursor = 0;
