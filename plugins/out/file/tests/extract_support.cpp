@@ -48,6 +48,24 @@ std::map<std::string, std::string> ReadTree(const std::string& folder) {
   return tree;
 }
 
+std::string DiffTrees(const std::map<std::string, std::string>& expected,
+                      const std::map<std::string, std::string>& actual) {
+  std::string diff;
+  for (const auto& [path, content] : expected) {
+    const auto it = actual.find(path);
+    if (it == actual.end()) {
+      diff += "missing " + path + "\n";
+    } else if (it->second != content) {
+      diff += "differs " + path + " (" + std::to_string(it->second.size()) + " bytes, expected " +
+              std::to_string(content.size()) + ")\n";
+    }
+  }
+  for (const auto& [path, content] : actual) {
+    if (expected.count(path) == 0) diff += "extra " + path + "\n";
+  }
+  return diff;
+}
+
 const FatLayout& FatLayoutOf(const std::string& shape) {
   // The layouts MS-DOS and its PC-98 port format these disks with.
   static const FatLayout layouts[] = {

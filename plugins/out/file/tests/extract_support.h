@@ -18,6 +18,10 @@ namespace dravik::test {
 // bytes, a folder ("A/B/") to "", a symbolic link ("L@") to its target.
 std::map<std::string, std::string> ReadTree(const std::string& folder);
 
+// "" when both trees are equal; else the paths missing, extra or different.
+std::string DiffTrees(const std::map<std::string, std::string>& expected,
+                      const std::map<std::string, std::string>& actual);
+
 // Where a standard FAT12 layout puts its parts, in sectors.
 struct FatLayout {
   const char* shape;  // a DiskShape name
