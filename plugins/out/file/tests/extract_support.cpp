@@ -5,10 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
-
-#include "test_support.h"
 
 namespace dravik::test {
 namespace {
@@ -77,6 +76,38 @@ const FatLayout& FatLayoutOf(const std::string& shape) {
     if (shape == l.shape) return l;
   }
   throw std::invalid_argument("no FAT layout for " + shape);
+}
+
+FatTools::FatTools(std::string folder) : folder_(std::move(folder)) {
+  WriteFile(folder_ + "mtoolsrc", "MTOOLS_SKIP_CHECK=1\nMTOOLS_NO_VFAT=1\n");
+  WriteFile(folder_ + "mtoolsrc932",
+            "MTOOLS_SKIP_CHECK=1\nMTOOLS_NO_VFAT=1\nDEFAULT_CODEPAGE=932\n");
+}
+
+bool FatTools::available() const {
+  return Run("command -v mkfs.fat && command -v mcopy && command -v mmd && command -v mdel")
+             .status == 0;
+}
+
+CommandResult FatTools::Run(const std::string& command, bool sjis) const {
+  return RunCommand(
+      "export PATH=/usr/sbin:/sbin:$PATH LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=" +
+      ShellQuote(folder_ + (sjis ? "mtoolsrc932" : "mtoolsrc")) + "; cd " + ShellQuote(folder_) +
+      " && " + command);
+}
+
+std::string FatTools::Format(const std::string& shape, const std::string& image) {
+  const FatLayout& l = FatLayoutOf(shape);
+  const DiskShape& s = ShapeNamed(shape);
+  const uint32_t root_entries = (l.data_start - l.root_start) * l.sector_length / 32;
+  const uint32_t kilobytes = l.sector_length * s.sectors * s.tracks / 1024;
+  char command[256];
+  std::snprintf(command, sizeof(command),
+                "mkfs.fat -C -a --invariant -F 12 -f 2 -R 1 -n DRAVIKVOL -M 0x%02X -S %u -s %u "
+                "-r %u -g 2/%d %s %u",
+                l.media, l.sector_length, l.sectors_per_cluster, root_entries, s.sectors,
+                ShellQuote(image).c_str(), kilobytes);
+  return command;
 }
 
 FatBuilder::FatBuilder(const std::string& shape) : layout_(FatLayoutOf(shape)) {

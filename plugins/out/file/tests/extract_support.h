@@ -11,6 +11,7 @@
 
 #include "disk_builder.h"
 #include "dravik/disk_image.h"
+#include "test_support.h"
 
 namespace dravik::test {
 
@@ -33,6 +34,23 @@ struct FatLayout {
   uint32_t data_start;
 };
 const FatLayout& FatLayoutOf(const std::string& shape);
+
+// mkfs.fat and mtools, run in a folder with a private configuration.
+class FatTools {
+ public:
+  explicit FatTools(std::string folder);
+  bool available() const;
+  // A shell command run in the folder; mtools reads Shift-JIS names only
+  // when sjis is set (with it, mtools adds long-name entries to plain names
+  // in subfolders, which would move entries about).
+  CommandResult Run(const std::string& command, bool sjis = false) const;
+  // The mkfs.fat command that formats image with the FAT layout of shape,
+  // labelled DRAVIKVOL.
+  static std::string Format(const std::string& shape, const std::string& image);
+
+ private:
+  std::string folder_;
+};
 
 class FatBuilder {
  public:

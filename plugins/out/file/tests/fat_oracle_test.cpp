@@ -15,41 +15,15 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 using test::Pattern;
-using test::ShellQuote;
 
-struct OracleShape {
-  const char* shape;
-  int kilobytes;
-  int sectors_per_track;
-  uint32_t root_entries;
-};
-
-const OracleShape kShapes[] = {
-    {"1.44M", 1440, 18, 224}, {"1.25M", 1232, 8, 192}, {"1.21M", 1200, 15, 224},
-    {"720K", 720, 9, 112},    {"640K", 640, 8, 112},
-};
-
-void PrintTo(const OracleShape& shape, std::ostream* out) { *out << shape.shape; }
-
-class FatOracleTest : public ::testing::TestWithParam<OracleShape> {
+class FatOracleTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    test::WriteFile(work_ / "mtoolsrc", "MTOOLS_SKIP_CHECK=1\nMTOOLS_NO_VFAT=1\n");
-    // Shift-JIS only where needed: with it, mtools adds long-name entries
-    // to plain names in subfolders, which would move the entries about.
-    test::WriteFile(work_ / "mtoolsrc932",
-                    test::ReadFile(work_ / "mtoolsrc") + "DEFAULT_CODEPAGE=932\n");
-    env_ = "export PATH=/usr/sbin:/sbin:$PATH MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 MTOOLSRC=" +
-           ShellQuote(work_ / "mtoolsrc") + "; ";
-    if (Run("command -v mkfs.fat && command -v mcopy && command -v mmd && command -v mdel")
-            .status != 0) {
-      GTEST_SKIP() << "mkfs.fat or mtools missing";
-    }
+    if (!tools_.available()) GTEST_SKIP() << "mkfs.fat or mtools missing";
   }
-  test::CommandResult Run(const std::string& command) { return test::RunCommand(env_ + command); }
-  // An mtools command on the image; the test stops when it fails.
-  void Mtools(const std::string& command) {
-    const auto r = Run("cd " + ShellQuote(work_.path()) + " && " + command);
+  // A command on the image; the test stops when it fails.
+  void Tools(const std::string& command, bool sjis = false) {
+    const auto r = tools_.Run(command, sjis);
     ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
   }
   void Put(const std::string& path, const std::string& content) {
@@ -57,7 +31,7 @@ class FatOracleTest : public ::testing::TestWithParam<OracleShape> {
   }
 
   test::TempDir work_;
-  std::string env_;
+  test::FatTools tools_{work_.path()};
 };
 
 // Renames the directory entry named placeholder (11 bytes, as on the disk)
@@ -75,17 +49,12 @@ void RenameEntry(std::vector<uint8_t>& image, const std::string& placeholder,
 }
 
 TEST_P(FatOracleTest, ExtractsWhatMtoolsPutOnTheDisk) {
-  const OracleShape& shape = GetParam();
-  const test::FatLayout& layout = test::FatLayoutOf(shape.shape);
+  const std::string shape = GetParam();
+  const test::FatLayout& layout = test::FatLayoutOf(shape);
+  const test::DiskShape& geometry = test::ShapeNamed(shape);
   const uint32_t cluster = layout.sector_length * layout.sectors_per_cluster;
-
-  char format[256];
-  std::snprintf(format, sizeof(format),
-                "mkfs.fat -C -a --invariant -F 12 -f 2 -R 1 -n DRAVIKVOL -M 0x%02X -S %u -s %u "
-                "-r %u -g 2/%d disk.img %d",
-                layout.media, layout.sector_length, layout.sectors_per_cluster, shape.root_entries,
-                shape.sectors_per_track, shape.kilobytes);
-  Mtools(format);
+  const uint32_t root_entries = (layout.data_start - layout.root_start) * layout.sector_length / 32;
+  Tools(test::FatTools::Format(shape, "disk.img"));
 
   // The boot sector must say what the extractor assumes without reading it.
   std::vector<uint8_t> raw;
@@ -93,26 +62,25 @@ TEST_P(FatOracleTest, ExtractsWhatMtoolsPutOnTheDisk) {
     const std::string bytes = test::ReadFile(work_ / "disk.img");
     raw.assign(bytes.begin(), bytes.end());
   }
-  ASSERT_EQ(raw.size(), size_t{1024} * shape.kilobytes);
+  ASSERT_EQ(raw.size(), size_t{layout.sector_length} * geometry.sectors * geometry.tracks);
   const uint8_t* boot = raw.data();
   EXPECT_EQ(ReadLe16(boot + 11), layout.sector_length);
   EXPECT_EQ(boot[13], layout.sectors_per_cluster);
   EXPECT_EQ(ReadLe16(boot + 14), 1);  // reserved sectors: the FAT starts at sector 1
   EXPECT_EQ(boot[16], 2);
-  EXPECT_EQ(ReadLe16(boot + 17), shape.root_entries);
+  EXPECT_EQ(ReadLe16(boot + 17), root_entries);
   EXPECT_EQ(ReadLe16(boot + 19), raw.size() / layout.sector_length);
   EXPECT_EQ(boot[21], layout.media);
   EXPECT_EQ(ReadLe16(boot + 22), layout.fat_sectors);
-  EXPECT_EQ(ReadLe16(boot + 24), shape.sectors_per_track);
+  EXPECT_EQ(ReadLe16(boot + 24), geometry.sectors);
   EXPECT_EQ(ReadLe16(boot + 26), 2);
   EXPECT_EQ(1 + 2 * layout.fat_sectors, layout.root_start);
-  EXPECT_EQ(layout.root_start + shape.root_entries * 32 / layout.sector_length, layout.data_start);
   EXPECT_EQ(raw[layout.sector_length], layout.media);
 
   // Files of every awkward size, folders three deep, two folders that differ
   // only in their extension, and a folder whose first cluster ends with a
   // subfolder.
-  Mtools("mkdir -p put/SUB/DEEP/DEEPER put/DATA.1 put/DATA.2 put/BIG/LAST gone");
+  Tools("mkdir -p put/SUB/DEEP/DEEPER put/DATA.1 put/DATA.2 put/BIG/LAST gone");
   Put("EMPTY.DAT", "");
   Put("ONE.DAT", "1");
   Put("CMINUS.DAT", Pattern(cluster - 1, 1));
@@ -138,20 +106,20 @@ TEST_P(FatOracleTest, ExtractsWhatMtoolsPutOnTheDisk) {
   test::WriteFile(work_ / "gone/GONE.TXT", Pattern(700, 7));
 
   const std::string i = "-i disk.img ";
-  Mtools("mmd " + i + "::/SUB ::/SUB/DEEP ::/SUB/DEEP/DEEPER ::/DATA.1 ::/DATA.2 ::/BIG");
-  Mtools("mcopy " + i +
-         "put/EMPTY.DAT put/ONE.DAT put/CMINUS.DAT put/CEXACT.DAT put/CPLUS.DAT put/MANY "
-         "put/KANJI.TXT put/E5NAME ::/");
-  Mtools("MTOOLSRC=mtoolsrc932 mcopy " + i + "put/ｱｲｳ.TXT ::/");
-  Mtools("mcopy " + i + "put/SUB/S.TXT ::/SUB/");
-  Mtools("mcopy " + i + "put/SUB/DEEP/DEEPER/NEST.TXT ::/SUB/DEEP/DEEPER/");
-  Mtools("mcopy " + i + "put/DATA.1/SAME.TXT ::/DATA.1/");
-  Mtools("mcopy " + i + "put/DATA.2/SAME.TXT ::/DATA.2/");
-  Mtools("mcopy " + i + big_files + " ::/BIG/");
-  Mtools("mmd " + i + "::/BIG/LAST");
-  Mtools("mcopy " + i + "put/BIG/LAST/IN.TXT ::/BIG/LAST/");
-  Mtools("mcopy " + i + "put/BIG/AFTER.TXT ::/BIG/");
-  Mtools("mcopy " + i + "gone/GONE.TXT ::/ && mdel " + i + "::/GONE.TXT");
+  Tools("mmd " + i + "::/SUB ::/SUB/DEEP ::/SUB/DEEP/DEEPER ::/DATA.1 ::/DATA.2 ::/BIG");
+  Tools("mcopy " + i +
+        "put/EMPTY.DAT put/ONE.DAT put/CMINUS.DAT put/CEXACT.DAT put/CPLUS.DAT put/MANY "
+        "put/KANJI.TXT put/E5NAME ::/");
+  Tools("mcopy " + i + "put/ｱｲｳ.TXT ::/", true);
+  Tools("mcopy " + i + "put/SUB/S.TXT ::/SUB/");
+  Tools("mcopy " + i + "put/SUB/DEEP/DEEPER/NEST.TXT ::/SUB/DEEP/DEEPER/");
+  Tools("mcopy " + i + "put/DATA.1/SAME.TXT ::/DATA.1/");
+  Tools("mcopy " + i + "put/DATA.2/SAME.TXT ::/DATA.2/");
+  Tools("mcopy " + i + big_files + " ::/BIG/");
+  Tools("mmd " + i + "::/BIG/LAST");
+  Tools("mcopy " + i + "put/BIG/LAST/IN.TXT ::/BIG/LAST/");
+  Tools("mcopy " + i + "put/BIG/AFTER.TXT ::/BIG/");
+  Tools("mcopy " + i + "gone/GONE.TXT ::/ && mdel " + i + "::/GONE.TXT");
 
   {
     const std::string bytes = test::ReadFile(work_ / "disk.img");
@@ -165,7 +133,7 @@ TEST_P(FatOracleTest, ExtractsWhatMtoolsPutOnTheDisk) {
   bool label = false;
   bool deleted = false;
   uint16_t big = 0;
-  for (uint32_t e = 0; e < shape.root_entries; ++e) {
+  for (uint32_t e = 0; e < root_entries; ++e) {
     const uint8_t* entry = root + 32 * e;
     label = label || (entry[11] == 0x08 && std::memcmp(entry, "DRAVIKVOL", 9) == 0);
     deleted = deleted || (entry[0] == 0xE5 && std::memcmp(entry + 1, "ONE    TXT", 10) == 0);
@@ -180,7 +148,7 @@ TEST_P(FatOracleTest, ExtractsWhatMtoolsPutOnTheDisk) {
             "LAST       ");
 
   auto image = test::NewDiskImage();
-  test::BuildDiskFromRaw(*image, test::ShapeNamed(shape.shape), raw);
+  test::BuildDiskFromRaw(*image, geometry, raw);
   const auto plugin = test::LoadBuiltPlugin("file_extractor.dvw");
   const auto r = plugin.WriteDisk(*image, work_ / "DISK.", 0);
   EXPECT_EQ(r.result, kResultOk) << r.message;
@@ -196,11 +164,13 @@ TEST_P(FatOracleTest, ExtractsWhatMtoolsPutOnTheDisk) {
   EXPECT_EQ(test::DiffTrees(expected, test::ReadTree(work_ / "DISK")), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Shapes, FatOracleTest, ::testing::ValuesIn(kShapes), [](const auto& info) {
-  std::string name = info.param.shape;
-  for (char& c : name) c = c == '.' ? '_' : c;
-  return "Fat" + name;
-});
+INSTANTIATE_TEST_SUITE_P(Shapes, FatOracleTest,
+                         ::testing::Values("1.44M", "1.25M", "1.21M", "720K", "640K"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name) c = c == '.' ? '_' : c;
+                           return "Fat" + name;
+                         });
 
 }  // namespace
 }  // namespace dravik
