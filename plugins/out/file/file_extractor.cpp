@@ -259,7 +259,7 @@ int Extractor::CompactFatPass(const fl::FatShape& shape) {
 int Extractor::Walk(const FatGeometry& g, const FatTable& fat) {
   const Clusters clusters(g, disk_);
   struct Level {
-    HostFolder folder;  // the output folder itself for the root
+    HostFolder folder;  // closed for the root: that is the output folder
     uint64_t cursor;
     uint64_t end;
     uint32_t cluster;  // the directory's current cluster; 0 for the root
