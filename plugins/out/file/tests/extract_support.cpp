@@ -119,10 +119,6 @@ FatBuilder::FatBuilder(const std::string& shape) : layout_(FatLayoutOf(shape)) {
   fat[2] = 0xFF;
 }
 
-uint32_t FatBuilder::root_entries() const {
-  return (layout_.data_start - layout_.root_start) * layout_.sector_length / 32;
-}
-
 void FatBuilder::SetFat(uint32_t entry, uint16_t value) {
   uint8_t* p = raw_.data() + layout_.sector_length + entry * 3 / 2;
   if (entry % 2 == 0) {

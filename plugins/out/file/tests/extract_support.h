@@ -58,9 +58,7 @@ class FatBuilder {
   explicit FatBuilder(const std::string& shape);
 
   std::vector<uint8_t>& raw() { return raw_; }
-  const FatLayout& layout() const { return layout_; }
   uint32_t cluster_bytes() const { return layout_.sector_length * layout_.sectors_per_cluster; }
-  uint32_t root_entries() const;
 
   void SetFat(uint32_t entry, uint16_t value);
   uint8_t* Root(uint32_t index);
