@@ -57,7 +57,7 @@ void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vecto
   }
   // IDs run in R order, so the record's data is the dump itself.
   std::memset(image.data, 0, sizeof(image.data));
-  std::memcpy(image.data, raw.data(), std::min(used, raw.size()));
+  if (!raw.empty()) std::memcpy(image.data, raw.data(), std::min(used, raw.size()));
 }
 
 std::vector<uint8_t> RawBytes(const DiskImage& image) {
