@@ -25,6 +25,11 @@ const uint8_t* DiskDataReader::Take(size_t n) {
   return src;
 }
 
+const uint8_t* DiskDataReader::View(size_t offset, size_t n) const {
+  if (offset > kDataCapacity || n > kDataCapacity - offset) return nullptr;
+  return image_.data + offset;
+}
+
 void ClearSectorIds(DiskImage& image) {
   std::memset(image.ids, kEmptySlotMark, sizeof(image.ids));
 }

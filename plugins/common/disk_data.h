@@ -33,6 +33,9 @@ class DiskDataReader {
   // The next n bytes, the cursor advancing past them; nullptr when the
   // record holds fewer.
   const uint8_t* Take(size_t n);
+  // The n bytes at offset, for readers of file systems that jump about the
+  // record; nullptr when they are not all inside it. The cursor stays.
+  const uint8_t* View(size_t offset, size_t n) const;
   size_t position() const { return used_; }
 
  private:

@@ -1,5 +1,6 @@
 #include "file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,23 @@ bool OutputFile::CreateTemporary(const std::string& folder, std::string* path) {
   }
   *path = name;
   return true;
+}
+
+bool OutputFile::CreateIn(int folder_fd, const std::string& name) {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return false;
+  }
+  unlinkat(folder_fd, name.c_str(), 0);  // a folder stays, and O_EXCL refuses it
+  const int fd = openat(folder_fd, name.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  file_ = fdopen(fd, "wb");
+  if (file_ == nullptr) close(fd);
+  return file_ != nullptr;
 }
 
 bool OutputFile::Write(const void* bytes, size_t n) {

@@ -45,6 +45,11 @@ class OutputFile {
   // Creates a new file with a name of its own in folder (which ends in "/");
   // its path is stored in *path.
   bool CreateTemporary(const std::string& folder, std::string* path);
+  // Creates the file name afresh inside an open folder. Whatever stood
+  // under that name (a file, a link) is unlinked first rather than opened,
+  // so a symbolic or hard link planted there never leads the write outside
+  // the folder. name must be a single component.
+  bool CreateIn(int folder_fd, const std::string& name);
   bool is_open() const { return file_ != nullptr; }
   bool Write(const void* bytes, size_t n);
   bool Write(const std::string& text) { return Write(text.data(), text.size()); }

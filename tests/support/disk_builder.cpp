@@ -74,6 +74,17 @@ void PermuteTrack(DiskImage& image, int track, const std::vector<int>& order) {
   }
 }
 
+void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vector<uint8_t>& raw) {
+  BuildDisk(image, shape);
+  size_t used = 0;
+  for (int t = 0; t < shape.tracks; ++t) {
+    for (int s = 0; s < shape.sectors; ++s) used += SectorLength(image.ids[t][s].n);
+  }
+  // IDs run in R order, so the record's data is the dump itself.
+  std::memset(image.data, 0, sizeof(image.data));
+  if (!raw.empty()) std::memcpy(image.data, raw.data(), std::min(used, raw.size()));
+}
+
 std::vector<uint8_t> RawBytes(const DiskImage& image) {
   std::vector<uint8_t> raw;
   size_t cursor = 0;

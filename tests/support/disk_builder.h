@@ -32,6 +32,10 @@ void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed = 1,
 // Reorders the used slots of one row, each sector's data moving with its
 // ID: slot s takes what slot order[s] held.
 void PermuteTrack(DiskImage& image, int track, const std::vector<int>& order);
+// A disk of the shape (IDs as BuildDisk makes them) whose sectors hold raw,
+// a plain sector dump: tracks in order, each track's sectors in R order.
+// What raw does not reach stays zero; what goes past the disk is dropped.
+void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vector<uint8_t>& raw);
 
 // The raw bytes of a disk: every track's sectors in R order, back to back,
 // as a plain sector dump holds them.

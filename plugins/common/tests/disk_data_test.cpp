@@ -31,6 +31,19 @@ TEST(DiskDataReader, RefusesToTakePastTheEnd) {
   EXPECT_EQ(reader.Take(1), nullptr);
 }
 
+TEST(DiskDataReader, ViewsOnlyInsideTheRecord) {
+  auto image = test::NewDiskImage();
+  image->data[kDataCapacity - 1] = 7;
+  const DiskDataReader reader(*image);
+  ASSERT_NE(reader.View(kDataCapacity - 1, 1), nullptr);
+  EXPECT_EQ(*reader.View(kDataCapacity - 1, 1), 7);
+  EXPECT_NE(reader.View(kDataCapacity, 0), nullptr);
+  EXPECT_EQ(reader.View(kDataCapacity - 1, 2), nullptr);
+  EXPECT_EQ(reader.View(kDataCapacity + 1, 0), nullptr);
+  EXPECT_EQ(reader.View(1, SIZE_MAX), nullptr);  // no wrap-around
+  EXPECT_EQ(reader.position(), 0u);
+}
+
 TEST(SectorIds, EmptySlotsLastRowAndRowLength) {
   auto image = test::NewDiskImage();
   ClearSectorIds(*image);

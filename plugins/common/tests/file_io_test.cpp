@@ -1,6 +1,9 @@
 #include "file_io.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -34,6 +37,32 @@ TEST(FileIo, CloseReportsAFullDisk) {
   ASSERT_TRUE(out.Create("/dev/full"));
   out.Write("x", 1);  // buffered: the failure shows at close
   EXPECT_FALSE(out.Close());
+}
+
+TEST(FileIo, CreateInNeverWritesThroughALink) {
+  test::TempDir outside;
+  test::TempDir dir;
+  test::WriteFile(outside / "victim", "keep");
+  ASSERT_EQ(symlink((outside / "victim").c_str(), (dir / "soft").c_str()), 0);
+  ASSERT_EQ(link((outside / "victim").c_str(), (dir / "hard").c_str()), 0);
+  ASSERT_EQ(symlink((outside / "missing").c_str(), (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0700), 0);
+  const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (const char* name : {"soft", "hard", "dangling", "new"}) {
+    OutputFile out;
+    ASSERT_TRUE(out.CreateIn(fd, name)) << name;
+    ASSERT_TRUE(out.Write("new", 3));
+    ASSERT_TRUE(out.Close());
+    EXPECT_EQ(test::ReadFile(dir / name), "new") << name;
+  }
+  EXPECT_EQ(test::ReadFile(outside / "victim"), "keep");
+  EXPECT_FALSE(test::FileExists(outside / "missing"));
+  OutputFile out;
+  for (const char* name : {"sub", "sub/x", "", ".", ".."}) {
+    EXPECT_FALSE(out.CreateIn(fd, name)) << name;
+  }
+  close(fd);
 }
 
 TEST(FileIo, ReadWholeFileHonoursItsLimit) {
