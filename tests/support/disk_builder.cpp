@@ -49,6 +49,31 @@ void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed,
   }
 }
 
+void InterleaveRows(DiskImage& image) {
+  constexpr int kSlots = kMaxSectorsPerTrack;
+  size_t cursor = 0;
+  for (auto& row : image.ids) {
+    size_t row_length = 0;
+    int used = 0;
+    for (const SectorId& id : row) {
+      if (IsEmptySlot(&id)) continue;
+      ++used;
+      row_length += SectorLength(id.n);
+    }
+    if (used == kSlots) {
+      const size_t length = row_length / kSlots;
+      const std::vector<uint8_t> bytes(image.data + cursor, image.data + cursor + row_length);
+      const std::vector<SectorId> ids(row, row + kSlots);
+      for (int m = 0; m < kSlots; ++m) {
+        const int d = m < kSlots / 2 ? 2 * m : 2 * (m - kSlots / 2) + 1;
+        row[d] = ids[m];
+        std::memcpy(image.data + cursor + d * length, bytes.data() + m * length, length);
+      }
+    }
+    cursor += row_length;
+  }
+}
+
 std::vector<uint8_t> RawBytes(const DiskImage& image) {
   std::vector<uint8_t> raw;
   size_t cursor = 0;

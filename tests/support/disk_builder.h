@@ -29,6 +29,11 @@ const DiskShape& ShapeNamed(const std::string& name);
 void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed = 1,
                const std::string& title = "");
 
+// Puts every row of 26 sectors into the 2:1 interleaved order R = 1, 14, 2,
+// 15, ..., 13, 26 (IDs and data move together), as readers deliver mixed
+// 2HD disks that their source stores in R order.
+void InterleaveRows(DiskImage& image);
+
 // The raw bytes of a disk: every track's sectors in R order, back to back,
 // as a plain sector dump holds them.
 std::vector<uint8_t> RawBytes(const DiskImage& image);
