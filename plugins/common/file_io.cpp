@@ -3,6 +3,14 @@
 #include <sys/stat.h>
 
 namespace dravik {
+namespace {
+
+void GiveBuffer(std::FILE* file, std::unique_ptr<char[]>& buffer) {
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kFileBufferSize);
+  std::setvbuf(file, buffer.get(), _IOFBF, kFileBufferSize);
+}
+
+}  // namespace
 
 InputFile::~InputFile() {
   if (file_ != nullptr) std::fclose(file_);
@@ -21,6 +29,7 @@ bool InputFile::Open(const std::string& path) {
     std::fclose(f);
     return false;
   }
+  GiveBuffer(f, buffer_);
   file_ = f;
   return true;
 }
@@ -61,7 +70,9 @@ bool OutputFile::Create(const std::string& path) {
     file_ = nullptr;
   }
   file_ = std::fopen(path.c_str(), "wb");
-  return file_ != nullptr;
+  if (file_ == nullptr) return false;
+  GiveBuffer(file_, buffer_);
+  return true;
 }
 
 bool OutputFile::Write(const void* bytes, size_t n) {
