@@ -53,9 +53,8 @@ void CopyIds(const Header& header, DiskImage& image) {
 // Row 1 gives the regular geometry (row 0 may be a mixed-density track).
 // The disk reaches the last row that holds a sector: writers use only the
 // rows below track_count, so ending it at the first empty or irregular row
-// would drop every sector after it. A run of regular rows never ends past
-// that row, so the last sector alone decides; an empty table still counts
-// one track.
+// would drop every sector after it. Such a row can never lie beyond the last
+// sector, so that row alone decides; an empty table still counts one track.
 void SetGeometry(DiskImage& image) {
   const SectorId* row1 = image.ids[1];
   int sectors = 0;
@@ -98,7 +97,7 @@ int ReadDiskBody(const char* path, DiskImage& image, ProgressCallback progress, 
   image.title[comment->size()] = '\0';
   CopySjisText(title, kPluginTitleSize, *comment);
   char text[kPluginTitleSize];
-  CopyText(text, sizeof(text), title);
+  CopySjisText(text, sizeof(text), *comment);
 
   DiskDataWriter data(image);
   uint64_t position = fdd::kHeaderSize;
