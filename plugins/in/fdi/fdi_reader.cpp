@@ -84,6 +84,9 @@ std::string_view BuildFdi2(const Header& header, DiskImage& image) {
     if (record[fdi::kRecordKind] == fdi::kKindOneTrack && sectors != 0) {
       const int row = record[fdi::kRecordTrack];
       if (row >= kMaxTracks || sectors > kMaxSectorsPerTrack) return kMsgBadImageData;
+      // C = 0xFF marks an empty slot: the sectors' data would be skipped and
+      // every later track shifted.
+      if (record[fdi::kRecordCylinder] == kEmptySlotMark) return kMsgBadImageData;
       FillRow(image, row, sectors, record[fdi::kRecordCylinder], record[fdi::kRecordHead], n, mfm);
     } else if (record[fdi::kRecordKind] == fdi::kKindAllTracks) {
       const int tracks = record[fdi::kRecordCylinder] * record[fdi::kRecordHead];

@@ -354,6 +354,15 @@ TEST_F(FdiReaderTest, RefusesRecordsOutsideTheRecord) {
          return f.bytes();
        }(),
        kMsgBadImageData},
+      {"cylinder 0xFF, the mark of an empty slot",
+       [] {
+         Fdi2File f(0x90);
+         f.Track(0, 8, 3);
+         f.Track(1, 8, 3)[8] = 0xFF;
+         f.Track(2, 8, 3);
+         return f.bytes();
+       }(),
+       kMsgBadImageData},
       {"kind 1 of 81 x 2 tracks",
        [] {
          Fdi2File f(0x90);
