@@ -5,6 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "disk_data.h"
+#include "plugin_export.h"
+
 namespace dravik::test {
 
 const std::vector<DiskShape>& StandardShapes() {
@@ -72,6 +75,29 @@ void InterleaveRows(DiskImage& image) {
     }
     cursor += row_length;
   }
+}
+
+const std::vector<RecordSpoiler>& RecordSpoilers() {
+  static const std::vector<RecordSpoiler> spoilers = {
+      {"N above 5", [](DiskImage& d) { d.ids[3][2].n = 6; }, kMsgBadImageData},
+      {"track_count above 160", [](DiskImage& d) { d.track_count = 161; }, kMsgBadImageData},
+      {"a row over 9472 bytes",
+       [](DiskImage& d) {
+         SetSectorId(d, 153, 8, 76, 1, 9, 3, 0, 1);
+         SetSectorId(d, 153, 9, 76, 1, 10, 3, 0, 1);
+       },
+       kMsgBadImageData},
+      {"more data than the record holds",
+       [](DiskImage& d) {
+         d.track_count = 160;
+         for (int t = 0; t < 160; ++t) {
+           for (int s = 0; s < 26; ++s) SetSectorId(d, t, s, t / 2, t % 2, s + 1, 2, 0, 1);
+         }
+         d.ids[159][25].n = 3;  // 512 bytes more than 160 x 26 x 512
+       },
+       kMsgImageTooLarge},
+  };
+  return spoilers;
 }
 
 std::vector<uint8_t> RawBytes(const DiskImage& image) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dravik/disk_image.h"
@@ -33,6 +34,17 @@ void BuildDisk(DiskImage& image, const DiskShape& shape, uint32_t seed = 1,
 // 15, ..., 13, 26 (IDs and data move together), as readers deliver mixed
 // 2HD disks that their source stores in R order.
 void InterleaveRows(DiskImage& image);
+
+// Ways to spoil a 1.25M record (BuildDisk of "1.25M") that a writer must
+// refuse before it makes a file, each with the message it refuses with: N
+// above 5, track_count above 160, a row over 9472 bytes, more data than the
+// record holds.
+struct RecordSpoiler {
+  const char* name;
+  void (*spoil)(DiskImage&);
+  std::string_view message;
+};
+const std::vector<RecordSpoiler>& RecordSpoilers();
 
 // The raw bytes of a disk: every track's sectors in R order, back to back,
 // as a plain sector dump holds them.

@@ -216,31 +216,7 @@ TEST_F(FddWriterTest, EachSectorUsesItsOwnLength) {
 }
 
 TEST_F(FddWriterTest, RefusesRecordsThatNoFileCouldCarryBeforeMakingOne) {
-  struct Case {
-    const char* name;
-    void (*spoil)(DiskImage&);
-    std::string_view message;
-  };
-  const Case cases[] = {
-      {"N above 5", [](DiskImage& d) { d.ids[3][2].n = 6; }, kMsgBadImageData},
-      {"track_count above 160", [](DiskImage& d) { d.track_count = 161; }, kMsgBadImageData},
-      {"a row over 9472 bytes",
-       [](DiskImage& d) {
-         SetSectorId(d, 153, 8, 76, 1, 9, 3, 0, 1);
-         SetSectorId(d, 153, 9, 76, 1, 10, 3, 0, 1);
-       },
-       kMsgBadImageData},
-      {"more data than the record holds",
-       [](DiskImage& d) {
-         d.track_count = 160;
-         for (int t = 0; t < 160; ++t) {
-           for (int s = 0; s < 26; ++s) SetSectorId(d, t, s, 0, 0, 1, 2, 0, 1);
-         }
-         d.ids[0][0].n = 3;  // one byte more than 160 x 26 x 512
-       },
-       kMsgImageTooLarge},
-  };
-  for (const Case& c : cases) {
+  for (const test::RecordSpoiler& c : test::RecordSpoilers()) {
     SCOPED_TRACE(c.name);
     auto image = Shape("1.25M");
     c.spoil(*image);
