@@ -44,15 +44,22 @@ class Fdi2File {
     WriteLe32(bytes_.data() + 8, 4096);
     WriteLe32(bytes_.data() + 16, list);
   }
-  // One track, kind 2; its sectors' data is appended unless with_data is off.
-  uint8_t* Track(int t, int sectors, uint8_t n, uint8_t flags = 0x90, bool with_data = true) {
+  // One track, kind 2, with its sectors' data.
+  uint8_t* Track(int t, int sectors, uint8_t n, uint8_t flags = 0x90) {
     uint8_t* r = Record(2, flags, sectors, n);
     r[2] = static_cast<uint8_t>(t);
     r[8] = static_cast<uint8_t>(t / 2);
     r[9] = static_cast<uint8_t>(t % 2);
-    if (with_data) AppendSectors(t, sectors, n);
+    AppendSectors(t, sectors, n);
     return r;
   }
+  // Every track, kind 1; no data.
+  void AllTracks(uint8_t cylinders, uint8_t heads, int sectors, uint8_t n) {
+    uint8_t* r = Record(1, 0x90, sectors, n);
+    r[8] = cylinders;
+    r[9] = heads;
+  }
+  void Set(size_t offset, uint32_t value) { WriteLe32(bytes_.data() + offset, value); }
   uint8_t* Record(uint8_t kind, uint8_t flags, int sectors, uint8_t n) {
     uint8_t* r = bytes_.data() + list_ + 16 * count_;
     ++count_;
@@ -236,8 +243,7 @@ TEST_F(FdiReaderTest, RefusesPlainGeometryTheRecordCannotHold) {
 
 TEST_F(FdiReaderTest, ReadsTrackRecordsOfBothKinds) {
   Fdi2File all(0x90);
-  all.Record(1, 0x90, 8, 3)[8] = 77;
-  all.bytes().data()[32 + 9] = 2;
+  all.AllTracks(77, 2, 8, 3);
   all.AppendSectors(0, 8 * 154, 3);
   ASSERT_EQ(Read(all.bytes()).result, kResultOk);
   EXPECT_EQ(image_->track_count, 154);
@@ -314,93 +320,41 @@ TEST_F(FdiReaderTest, DeinterleavesMixed2HD) {
 }
 
 TEST_F(FdiReaderTest, RefusesRecordsOutsideTheRecord) {
-  const auto interleaved_with = [](int t, int sectors, uint8_t n) {
-    Fdi2File f(0x98);
+  struct Case {
+    const char* name;
+    void (*build)(Fdi2File&);
+    std::string_view message;
+  };
+  // Tracks 0 and 1 of a mixed 2HD disk turn the interleave on.
+  static constexpr auto kMixed = [](Fdi2File& f) {
+    f.Set(4, 0x98);
     f.Track(0, 26, 0, 0x98);
     f.Track(1, 26, 1);
-    f.Track(t, sectors, n);
-    return f.bytes();
   };
-  const struct {
-    const char* name;
-    Bytes file;
-    std::string_view message;
-  } cases[] = {
-      {"a list beyond the header",
-       [] {
-         Fdi2File f(0x90, 4096 - 8);
-         WriteLe32(f.bytes().data() + 20, 1);
-         return f.bytes();
-       }(),
+  const Case cases[] = {
+      {"a list beyond the header", [](Fdi2File& f) { f.Set(16, 4096 - 8), f.Set(20, 1); },
        kMsgBadImageData},
-      {"a count beyond the header",
-       [] {
-         Fdi2File f(0x90);
-         WriteLe32(f.bytes().data() + 20, 0x10000001);
-         return f.bytes();
-       }(),
-       kMsgBadImageData},
-      {"row 160",
-       [] {
-         Fdi2File f(0x90);
-         f.Track(160, 8, 3);
-         return f.bytes();
-       }(),
-       kMsgBadImageData},
-      {"27 sectors",
-       [] {
-         Fdi2File f(0x90);
-         f.Track(0, 27, 0);
-         return f.bytes();
-       }(),
-       kMsgBadImageData},
+      {"a count beyond the header", [](Fdi2File& f) { f.Set(20, 0x10000001); }, kMsgBadImageData},
+      {"row 160", [](Fdi2File& f) { f.Track(160, 8, 3); }, kMsgBadImageData},
+      {"27 sectors", [](Fdi2File& f) { f.Track(0, 27, 0); }, kMsgBadImageData},
       {"cylinder 0xFF, the mark of an empty slot",
-       [] {
-         Fdi2File f(0x90);
-         f.Track(0, 8, 3);
-         f.Track(1, 8, 3)[8] = 0xFF;
-         f.Track(2, 8, 3);
-         return f.bytes();
-       }(),
+       [](Fdi2File& f) { f.Track(0, 8, 3), f.Track(1, 8, 3)[8] = 0xFF, f.Track(2, 8, 3); },
        kMsgBadImageData},
-      {"kind 1 of 81 x 2 tracks",
-       [] {
-         Fdi2File f(0x90);
-         uint8_t* r = f.Record(1, 0x90, 8, 3);
-         r[8] = 81;
-         r[9] = 2;
-         return f.bytes();
-       }(),
-       kMsgBadImageData},
-      {"N above 5",
-       [] {
-         Fdi2File f(0x90);
-         f.Track(0, 1, 6, 0x90, false);
-         return f.bytes();
-       }(),
-       kMsgBadImageData},
-      {"a row over 9472 bytes",
-       [] {
-         Fdi2File f(0x90);
-         f.Track(0, 10, 3);
-         return f.bytes();
-       }(),
-       kMsgBadImageData},
-      {"more data than the record holds",
-       [] {
-         Fdi2File f(0x90);
-         uint8_t* r = f.Record(1, 0x90, 26, 5);
-         r[8] = 80;
-         r[9] = 2;
-         return f.bytes();
-       }(),
+      {"kind 1 of 81 x 2 tracks", [](Fdi2File& f) { f.AllTracks(81, 2, 8, 3); }, kMsgBadImageData},
+      {"N above 5", [](Fdi2File& f) { f.Track(0, 1, 6); }, kMsgBadImageData},
+      {"a row over 9472 bytes", [](Fdi2File& f) { f.Track(0, 10, 3); }, kMsgBadImageData},
+      {"more data than the record holds", [](Fdi2File& f) { f.AllTracks(80, 2, 26, 5); },
        kMsgImageTooLarge},
-      {"interleaving a track of 8 sectors", interleaved_with(5, 8, 3), kMsgBadImageData},
-      {"interleaving a track of 25 sectors", interleaved_with(2, 25, 1), kMsgBadImageData},
+      {"interleaving a track of 8 sectors", [](Fdi2File& f) { kMixed(f), f.Track(5, 8, 3); },
+       kMsgBadImageData},
+      {"interleaving a track of 25 sectors", [](Fdi2File& f) { kMixed(f), f.Track(2, 25, 1); },
+       kMsgBadImageData},
   };
-  for (const auto& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const CallResult r = Read(c.file);
+    Fdi2File file(0x90);
+    c.build(file);
+    const CallResult r = Read(file.bytes());
     EXPECT_EQ(r.result, kResultFailed);
     EXPECT_EQ(r.message, c.message);
     EXPECT_TRUE(r.progress.empty());

@@ -88,18 +88,11 @@ class FdiWriterTest : public ::testing::Test {
       int count = 0;
       while (count < 26 && !IsEmptySlot(&image.ids[t][count])) ++count;
       const uint8_t flags = image.ids[t][0].mfm != 0 ? (media & 0xF0) : (media | 0x08);
-      const uint8_t expected[12] = {2,
-                                    flags,
-                                    static_cast<uint8_t>(t),
-                                    static_cast<uint8_t>(count),
-                                    0,
-                                    0,
-                                    0,
-                                    0,
-                                    static_cast<uint8_t>(t / 2),
-                                    static_cast<uint8_t>(t % 2),
-                                    static_cast<uint8_t>(count),
-                                    image.ids[t][0].n};
+      const uint8_t n = image.ids[t][0].n;
+      const auto tt = static_cast<uint8_t>(t);
+      const auto c = static_cast<uint8_t>(count);
+      const uint8_t expected[12] = {2, flags, tt, c, 0, 0, 0, 0, uint8_t(t / 2), uint8_t(t % 2),
+                                    c, n};
       EXPECT_EQ(Bytes(rec, rec + 12), Bytes(expected, expected + 12));
       EXPECT_EQ(ReadLe32(rec + 12), offset);
       offset += count * SectorLength(image.ids[t][0].n);
