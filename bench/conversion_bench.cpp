@@ -113,6 +113,8 @@ void Copy(benchmark::State& state, const Case& c) {
 // Prints the usual table, then each conversion's time over its copy's.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that a saved run reads cleanly.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
