@@ -2,12 +2,14 @@
 BUILD        ?= build
 ASAN_BUILD   ?= build-asan
 FUZZ_BUILD   ?= build-fuzz
+BENCH_BUILD  ?= build-bench
+BENCH_ARGS   ?=
 FUZZ_SECONDS ?= 60
 FUZZ_FILTER  ?=
 JOBS         ?= $(shell nproc)
 CMAKE_FLAGS  ?=
 
-.PHONY: all deps build test sanitize fuzz run clean
+.PHONY: all deps build test sanitize fuzz bench run clean
 
 all: build
 
@@ -32,8 +34,14 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) "$(FUZZ_FILTER)"
 
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVIK_BENCH=ON \
+	  -DDRAVIK_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	$(BENCH_BUILD)/bench/conversion_bench $(BENCH_ARGS)
+
 run: build
 	tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

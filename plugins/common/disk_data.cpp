@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "plugin_export.h"
+
 namespace dravik {
 
 bool DiskDataWriter::Append(const void* bytes, size_t n) {
@@ -60,6 +62,22 @@ size_t RowDataLength(const DiskImage& image, int track, bool* valid) {
   }
   if (valid != nullptr) *valid = ok;
   return total;
+}
+
+std::string_view CheckSectorTable(const DiskImage& image, int rows, size_t max_row_bytes) {
+  if (rows < 0 || rows > kMaxTracks) return kMsgBadImageData;
+  size_t total = 0;
+  size_t longest = 0;
+  for (int t = 0; t < rows; ++t) {
+    bool valid = true;
+    const size_t row = RowDataLength(image, t, &valid);
+    if (!valid) return kMsgBadImageData;
+    total += row;
+    if (row > longest) longest = row;
+  }
+  if (total > static_cast<size_t>(kDataCapacity)) return kMsgImageTooLarge;
+  if (longest > max_row_bytes) return kMsgBadImageData;
+  return {};
 }
 
 }  // namespace dravik

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "dravik/disk_image.h"
 
@@ -56,5 +57,11 @@ int LastRowWithSector(const DiskImage& image, int limit = kMaxTracks);
 // Data bytes of all used slots of one row. A slot whose N is above 5 adds
 // nothing and clears *valid, so callers can refuse such a row.
 size_t RowDataLength(const DiskImage& image, int track, bool* valid = nullptr);
+
+// Checks the rows below `rows` before any byte is moved, so that a table no
+// buffer can hold is refused rather than cut: every used slot's N names a
+// length, all their data fits the record, and no row is longer than
+// max_row_bytes. Returns the message to refuse with, or an empty text.
+std::string_view CheckSectorTable(const DiskImage& image, int rows, size_t max_row_bytes);
 
 }  // namespace dravik

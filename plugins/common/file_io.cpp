@@ -7,6 +7,14 @@
 #include <cstdlib>
 
 namespace dravik {
+namespace {
+
+void GiveBuffer(std::FILE* file, std::unique_ptr<char[]>& buffer) {
+  if (!buffer) buffer = std::make_unique_for_overwrite<char[]>(kFileBufferSize);
+  std::setvbuf(file, buffer.get(), _IOFBF, kFileBufferSize);
+}
+
+}  // namespace
 
 InputFile::~InputFile() {
   if (file_ != nullptr) std::fclose(file_);
@@ -25,6 +33,7 @@ bool InputFile::Open(const std::string& path) {
     std::fclose(f);
     return false;
   }
+  GiveBuffer(f, buffer_);
   file_ = f;
   return true;
 }
@@ -65,7 +74,9 @@ bool OutputFile::Create(const std::string& path) {
     file_ = nullptr;
   }
   file_ = std::fopen(path.c_str(), "wb");
-  return file_ != nullptr;
+  if (file_ == nullptr) return false;
+  GiveBuffer(file_, buffer_);
+  return true;
 }
 
 bool OutputFile::CreateTemporary(const std::string& folder, std::string* path) {

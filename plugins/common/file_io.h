@@ -5,10 +5,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace dravik {
+
+// Each open file gets a buffer of its own this large: image files are read
+// and written in pieces of a sector or a track, and every system call counts.
+inline constexpr size_t kFileBufferSize = 64 * 1024;
 
 class InputFile {
  public:
@@ -30,6 +35,7 @@ class InputFile {
 
  private:
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // outlives file_
 };
 
 class OutputFile {
@@ -59,6 +65,7 @@ class OutputFile {
 
  private:
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // outlives file_
 };
 
 // Reads a whole regular file of at most max_size bytes. Returns false when it

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "disk_data.h"
+#include "plugin_export.h"
+
 namespace dravik::test {
 
 const std::vector<DiskShape>& StandardShapes() {
@@ -83,6 +86,54 @@ void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vecto
   // IDs run in R order, so the record's data is the dump itself.
   std::memset(image.data, 0, sizeof(image.data));
   if (!raw.empty()) std::memcpy(image.data, raw.data(), std::min(used, raw.size()));
+}
+
+void InterleaveRows(DiskImage& image) {
+  constexpr int kSlots = kMaxSectorsPerTrack;
+  size_t cursor = 0;
+  for (auto& row : image.ids) {
+    size_t row_length = 0;
+    int used = 0;
+    for (const SectorId& id : row) {
+      if (IsEmptySlot(&id)) continue;
+      ++used;
+      row_length += SectorLength(id.n);
+    }
+    if (used == kSlots) {
+      const size_t length = row_length / kSlots;
+      const std::vector<uint8_t> bytes(image.data + cursor, image.data + cursor + row_length);
+      const std::vector<SectorId> ids(row, row + kSlots);
+      for (int m = 0; m < kSlots; ++m) {
+        const int d = m < kSlots / 2 ? 2 * m : 2 * (m - kSlots / 2) + 1;
+        row[d] = ids[m];
+        std::memcpy(image.data + cursor + d * length, bytes.data() + m * length, length);
+      }
+    }
+    cursor += row_length;
+  }
+}
+
+const std::vector<RecordSpoiler>& RecordSpoilers() {
+  static const std::vector<RecordSpoiler> spoilers = {
+      {"N above 5", [](DiskImage& d) { d.ids[3][2].n = 6; }, kMsgBadImageData},
+      {"track_count above 160", [](DiskImage& d) { d.track_count = 161; }, kMsgBadImageData},
+      {"a row over 9472 bytes",
+       [](DiskImage& d) {
+         SetSectorId(d, 153, 8, 76, 1, 9, 3, 0, 1);
+         SetSectorId(d, 153, 9, 76, 1, 10, 3, 0, 1);
+       },
+       kMsgBadImageData},
+      {"more data than the record holds",
+       [](DiskImage& d) {
+         d.track_count = 160;
+         for (int t = 0; t < 160; ++t) {
+           for (int s = 0; s < 26; ++s) SetSectorId(d, t, s, t / 2, t % 2, s + 1, 2, 0, 1);
+         }
+         d.ids[159][25].n = 3;  // 512 bytes more than 160 x 26 x 512
+       },
+       kMsgImageTooLarge},
+  };
+  return spoilers;
 }
 
 std::vector<uint8_t> RawBytes(const DiskImage& image) {

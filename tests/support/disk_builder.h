@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dravik/disk_image.h"
@@ -36,6 +37,22 @@ void PermuteTrack(DiskImage& image, int track, const std::vector<int>& order);
 // a plain sector dump: tracks in order, each track's sectors in R order.
 // What raw does not reach stays zero; what goes past the disk is dropped.
 void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vector<uint8_t>& raw);
+
+// Puts every row of 26 sectors into the 2:1 interleaved order R = 1, 14, 2,
+// 15, ..., 13, 26 (IDs and data move together), as readers deliver mixed
+// 2HD disks that their source stores in R order.
+void InterleaveRows(DiskImage& image);
+
+// Ways to spoil a 1.25M record (BuildDisk of "1.25M") that a writer must
+// refuse before it makes a file, each with the message it refuses with: N
+// above 5, track_count above 160, a row over 9472 bytes, more data than the
+// record holds.
+struct RecordSpoiler {
+  const char* name;
+  void (*spoil)(DiskImage&);
+  std::string_view message;
+};
+const std::vector<RecordSpoiler>& RecordSpoilers();
 
 // The raw bytes of a disk: every track's sectors in R order, back to back,
 // as a plain sector dump holds them.

@@ -216,6 +216,48 @@ LoadedPlugin LoadBuiltPlugin(const std::string& file_name) {
   return LoadedPlugin(ProgramDir() + file_name);
 }
 
+namespace {
+int IgnoreProgress(int, int, char*) { return 0; }
+}  // namespace
+
+void ForEveryTruncation(const std::string& plugin_file, const std::vector<uint8_t>& bytes,
+                        const std::function<void(size_t, const TruncationAnswers&)>& check) {
+  // Called through the bare exports: a few ten thousand lengths would spend
+  // most of their time zeroing 2 MB per read otherwise.
+  const SharedLibrary library = SharedLibrary::Open(ProgramDir() + plugin_file);
+  ASSERT_TRUE(library.loaded()) << plugin_file;
+  const auto is_support = reinterpret_cast<IsSupportFn>(library.Symbol("IsSupport"));
+  const auto file_info = reinterpret_cast<GetFileInfoFn>(library.Symbol("GetFileInfo"));
+  const auto read_disk = reinterpret_cast<ReadDiskFn>(library.Symbol("ReadDisk"));
+  ASSERT_TRUE(is_support && file_info && read_disk) << plugin_file;
+  TempDir dir;
+  const std::string path = dir / "truncated.img";
+  WriteFile(path, bytes);
+  auto image = NewDiskImage();
+  constexpr char kGuard = 0x5A;
+  for (size_t length = bytes.size() + 1; length-- > 0;) {
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(length)), 0);
+    char message[kMessageSize + 1];
+    char title[kPluginTitleSize + 1];
+    message[kMessageSize] = kGuard;
+    title[kPluginTitleSize] = kGuard;
+    int16_t multi = 0;
+    TruncationAnswers answers;
+    message[0] = '\0';
+    answers.is_support = is_support(path.c_str(), message);
+    message[0] = title[0] = '\0';
+    answers.file_info = file_info(path.c_str(), message, title, &multi);
+    message[0] = title[0] = '\0';
+    answers.read_disk = read_disk(path.c_str(), image.get(), 1, 0, &IgnoreProgress, message, title);
+    ASSERT_EQ(message[kMessageSize], kGuard) << length;
+    ASSERT_EQ(title[kPluginTitleSize], kGuard) << length;
+    ASSERT_NE(std::memchr(message, 0, kMessageSize), nullptr) << length;
+    ASSERT_NE(std::memchr(title, 0, kPluginTitleSize), nullptr) << length;
+    check(length, answers);
+    if (::testing::Test::HasFatalFailure()) return;  // one length is enough to tell
+  }
+}
+
 std::unique_ptr<DiskImage> NewDiskImage() {
   auto image = std::make_unique<DiskImage>();
   std::memset(image.get(), 0, sizeof(DiskImage));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,6 +102,20 @@ class LoadedPlugin {
 
 // A built plug-in of the program folder, e.g. "fdd_reader.dvr".
 LoadedPlugin LoadBuiltPlugin(const std::string& file_name);
+
+// What an input plug-in answers for one truncated copy of a file.
+struct TruncationAnswers {
+  int is_support = -1;
+  int file_info = -1;
+  int read_disk = -1;
+};
+// Feeds every prefix of bytes, from the whole file down to the empty one, to
+// IsSupport, GetFileInfo and ReadDisk of a built input plug-in, and hands
+// each length's answers to check, stopping at the first fatal failure. Fails
+// the test when a text is left unterminated or a call writes past its
+// buffer.
+void ForEveryTruncation(const std::string& plugin_file, const std::vector<uint8_t>& bytes,
+                        const std::function<void(size_t, const TruncationAnswers&)>& check);
 
 // A zero-filled DiskImage on the heap (2 MB is too much for a stack).
 std::unique_ptr<DiskImage> NewDiskImage();

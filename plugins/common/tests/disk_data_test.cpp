@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "plugin_export.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -60,6 +61,26 @@ TEST(SectorIds, EmptySlotsLastRowAndRowLength) {
   EXPECT_FALSE(valid);
   EXPECT_EQ(SectorLength(5), 4096u);
   EXPECT_EQ(SectorLength(0xFF), 0u);
+}
+
+TEST(CheckSectorTable, RefusesBadCodesOversizedDisksAndLongRowsInThatOrder) {
+  auto image = test::NewDiskImage();
+  ClearSectorIds(*image);
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks, 9472), "");
+  for (int s = 0; s < 9; ++s) SetSectorId(*image, 0, s, 0, 0, s + 1, 3, 0, 1);
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks, 9216), "");
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks, 9215), kMsgBadImageData);
+  EXPECT_EQ(CheckSectorTable(*image, 0, 0), "");  // rows at or past the limit are not looked at
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks + 1, 9472), kMsgBadImageData);
+
+  // 160 rows of 26 x 1024 bytes claim twice the record.
+  for (int t = 0; t < kMaxTracks; ++t) {
+    for (int s = 0; s < kMaxSectorsPerTrack; ++s) SetSectorId(*image, t, s, 0, 0, 1, 3, 0, 1);
+  }
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks, 1 << 20), kMsgImageTooLarge);
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks, 9472), kMsgImageTooLarge);
+  SetSectorId(*image, 159, 25, 0, 0, 1, 6, 0, 1);
+  EXPECT_EQ(CheckSectorTable(*image, kMaxTracks, 1 << 20), kMsgBadImageData);
 }
 
 }  // namespace
