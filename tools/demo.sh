@@ -1,6 +1,7 @@
 #!/bin/sh
 # The program's main job on bundled inputs: lists the plug-ins, makes sample
-# disks and converts them with dravik-cli, printing the log.
+# disks and converts them with dravik-cli, printing the log. With a display,
+# the window then starts, for the sample disks to be dropped on it.
 set -eu
 build=${1:-build}
 cli="$build/bin/dravik-cli"
@@ -39,6 +40,12 @@ echo
 echo "== FDI to FDD"
 "$cli" -t fdd -o "$samples/converted" "$samples/FAT144.FDI" "$samples/PC98.FDI"
 
+echo
+echo "== raw image to BKDSK, and the files of the PC-98 disk"
+"$cli" -t bkdsk -o "$samples/converted" "$samples/FAT144.IMG"
+"$cli" -t file -o "$samples/converted" "$samples/converted/PC98.FDI"
+ls -l "$samples/converted/PC98"
+
 # A plain FDI holds the raw sectors after its 4096-byte header.
 echo
 for image in FAT144 PC98; do
@@ -49,3 +56,9 @@ for image in FAT144 PC98; do
     exit 1
   fi
 done
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo
+  echo "== starting the window; drop the files of $samples on it"
+  exec "$build/bin/Dravik"
+fi
