@@ -31,6 +31,9 @@ function(dravik_add_plugin name)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
   endif()
   add_dependencies(dravik_all_plugins ${name})
+  if(P_OUTPUT_DIR STREQUAL DRAVIK_PROGRAM_DIR)
+    install(TARGETS ${name} LIBRARY DESTINATION ${DRAVIK_INSTALL_DIR})
+  endif()
 
   if(DRAVIK_FUZZ AND P_OUTPUT_DIR STREQUAL DRAVIK_PROGRAM_DIR)
     add_executable(${name}_fuzzer ${fuzz_driver} $<TARGET_OBJECTS:${name}_objects>)
@@ -55,4 +58,13 @@ function(dravik_add_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
     PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+endfunction()
+
+# dravik_install_program(TARGET): an executable of the program folder, with a
+# link to it in bin/.
+function(dravik_install_program target)
+  install(TARGETS ${target} RUNTIME DESTINATION ${DRAVIK_INSTALL_DIR})
+  install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+    file(CREATE_LINK ../${DRAVIK_INSTALL_DIR}/${target}
+         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${target}\" SYMBOLIC)")
 endfunction()
