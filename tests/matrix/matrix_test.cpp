@@ -45,6 +45,45 @@ std::vector<Track> Tracks(const DiskImage& image) {
   return tracks;
 }
 
+// What each plug-in of the program folder tells the program about itself.
+TEST(FormatMatrix, EveryPluginIdentifiesItself) {
+  struct Identity {
+    const char* file;
+    int kind;
+    const char* description;
+    std::vector<int> caps;
+    const char* extension;  // nullptr: left untouched
+    const char* label;
+  };
+  const Identity identities[] = {
+      {"fdd_reader.dvr", kKindInput, "FDD形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
+      {"fdi_reader.dvr", kKindInput, "FDI形式入力Plug-in Ver.1.01", {0}, nullptr, nullptr},
+      {"tfd_reader.dvr", kKindInput, "TFD/BKDSK形式入力Plug-in Ver.1.01", {0}, nullptr, nullptr},
+      {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
+       "FDD形式(Virtual98用)"},
+      {"fdi_writer.dvw", kKindOutput, "FDI形式出力Plug-in Ver.1.04", {0}, ".FDI",
+       "FDI形式(Anex86用)"},
+      {"tfd_writer.dvw", kKindOutput, "TFD形式出力Plug-in Ver.1.02", {0}, ".TFD", "TFD形式(T98用)"},
+      {"bkdsk_writer.dvw", kKindOutput, "BKDSK形式出力Plug-in Ver.1.01", {0}, ".HDM", "BKDSK形式"},
+      {"file_extractor.dvw", kKindOutput, "FILE出力Plug-in Ver.1.11", {0, 9}, ".", "FILE形式"},
+  };
+  for (const Identity& id : identities) {
+    SCOPED_TRACE(id.file);
+    ASSERT_TRUE(test::FileExists(test::ProgramDir() + id.file));
+    const test::LoadedPlugin plugin(test::ProgramDir() + id.file);
+    EXPECT_EQ(plugin.kind(), id.kind);
+    EXPECT_EQ(plugin.interface_version(), kInterfaceVersion);
+    EXPECT_EQ(plugin.description(), id.description);
+    std::vector<int> caps;
+    for (int i = 0; i < kCapsSize; ++i) {
+      if (plugin.caps()[i] != 0) caps.push_back(i);
+    }
+    EXPECT_EQ(caps, id.caps);
+    EXPECT_EQ(plugin.extension(), id.extension == nullptr ? "" : id.extension);
+    EXPECT_EQ(plugin.label(), id.label == nullptr ? "" : id.label);
+  }
+}
+
 TEST(FormatMatrix, EveryWriterAndReaderAgree) {
   const std::vector<std::string> writers = PluginFiles(".dvw");
   const std::vector<std::string> readers = PluginFiles(".dvr");
