@@ -53,4 +53,18 @@ int GuardExport(char* message, Body&& body) noexcept {
 // A writer refuses a set direct flag; only its low 16 bits count.
 inline bool DirectFlagSet(int direct) { return (direct & 0xFFFF) != 0; }
 
+// The frame every WriteDisk shares: exceptions kept inside, the message
+// emptied, a set direct flag refused; then the writer's own body.
+template <typename Body>
+int WriterExport(int direct, char* message, Body&& body) noexcept {
+  return GuardExport(message, [&] {
+    SetMessage(message, "");
+    if (DirectFlagSet(direct)) {
+      SetMessage(message, kMsgUnsupportedConversion);
+      return kResultFailed;
+    }
+    return body();
+  });
+}
+
 }  // namespace dravik

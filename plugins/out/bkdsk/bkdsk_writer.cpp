@@ -104,14 +104,8 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 
 DRAVIK_EXPORT int WriteDisk(DiskImage* image, const char* output_path, int direct,
                             ProgressCallback progress, char* message) {
-  return GuardExport(message, [&] {
-    message[0] = '\0';
-    if (DirectFlagSet(direct)) {
-      SetMessage(message, kMsgUnsupportedConversion);
-      return kResultFailed;
-    }
-    return WriteBkdsk(*image, output_path, progress, message);
-  });
+  return WriterExport(direct, message,
+                      [&] { return WriteBkdsk(*image, output_path, progress, message); });
 }
 
 }  // extern "C"

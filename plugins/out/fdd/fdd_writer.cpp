@@ -84,13 +84,8 @@ std::string_view BuildHeader(const DiskImage& image, std::vector<uint8_t>& heade
   return {};
 }
 
-int WriteDiskBody(DiskImage& image, const char* path, int direct, ProgressCallback progress,
+int WriteDiskBody(DiskImage& image, const char* path, ProgressCallback progress,
                   char* message) {
-  SetMessage(message, "");
-  if (DirectFlagSet(direct)) {
-    SetMessage(message, kMsgUnsupportedConversion);
-    return kResultFailed;
-  }
   std::vector<uint8_t> header;
   const std::string_view refusal = BuildHeader(image, header);
   if (!refusal.empty()) {
@@ -143,8 +138,8 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 
 DRAVIK_EXPORT int WriteDisk(DiskImage* image, const char* output_path, int direct,
                             ProgressCallback progress, char* message) {
-  return GuardExport(message,
-                     [&] { return WriteDiskBody(*image, output_path, direct, progress, message); });
+  return WriterExport(direct, message,
+                      [&] { return WriteDiskBody(*image, output_path, progress, message); });
 }
 
 }  // extern "C"

@@ -135,13 +135,8 @@ void BuildFdi2Header(const DiskImage& image, const std::vector<Track>& tracks, u
   WriteLe32(header + fdi::kFdi2DataSize, offset);
 }
 
-int WriteDiskBody(DiskImage& image, const char* path, int direct, ProgressCallback progress,
+int WriteDiskBody(DiskImage& image, const char* path, ProgressCallback progress,
                   char* message) {
-  SetMessage(message, "");
-  if (DirectFlagSet(direct)) {
-    SetMessage(message, kMsgUnsupportedConversion);
-    return kResultFailed;
-  }
   std::vector<Track> tracks;
   const std::string refusal = PlanTracks(image, tracks);
   if (!refusal.empty()) {
@@ -194,8 +189,8 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 
 DRAVIK_EXPORT int WriteDisk(DiskImage* image, const char* output_path, int direct,
                             ProgressCallback progress, char* message) {
-  return GuardExport(message,
-                     [&] { return WriteDiskBody(*image, output_path, direct, progress, message); });
+  return WriterExport(direct, message,
+                      [&] { return WriteDiskBody(*image, output_path, progress, message); });
 }
 
 }  // extern "C"

@@ -463,12 +463,7 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 
 DRAVIK_EXPORT int WriteDisk(DiskImage* image, const char* output_path, int direct,
                             ProgressCallback progress, char* message) {
-  return dravik::GuardExport(message, [&] {
-    dravik::SetMessage(message, "");
-    if (dravik::DirectFlagSet(direct)) {
-      dravik::SetMessage(message, dravik::kMsgUnsupportedConversion);
-      return kResultFailed;
-    }
+  return dravik::WriterExport(direct, message, [&] {
     if (image == nullptr || output_path == nullptr) {
       dravik::SetMessage(message, dravik::kMsgInternalError);
       return kResultFailed;
