@@ -105,7 +105,8 @@ TEST_F(ArchiveExpanderTest, FilesNamedLikeArchivesThatAreNoneGoOnAsTheyAre) {
 }
 
 TEST_F(ArchiveExpanderTest, AFailingLibraryStopsTheDropWithItsText) {
-  const std::string zip = Put("BAD.ZIP", test::BuildZip({test::ZipEntry("A.FDI", "a").Crc(1)}));
+  const std::string zip =
+      Put("BAD.ZIP", test::BuildZip({{.name = "A.FDI", .data = "a", .crc = 1}}));
   ExpandResult r = expander_.ExpandIfArchive(zip, host_);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(host_.log, "\r\nBAD.ZIP...展開中\r\nUnZip展開失敗");
