@@ -265,20 +265,18 @@ TEST_F(DriverTest, DirectModeWritesThroughTheReader) {
 }
 
 TEST_F(DriverTest, RefusesPathsBeyondTheLimitsAndAMissingOutput) {
-  // Paths beyond the platform's limits: an output name of 256 bytes, a
-  // dropped path and an output folder beyond 4,095.
+  // An output name of 256 bytes; a dropped path and an output folder beyond 4,095.
   std::string deep = work_.path();
   while (deep.size() < kMaxPathBytes) deep += std::string(200, 'd') + "/";
-  for (const std::string& path : {Source(std::string(252, 'n') + ".b"), deep + "X.img"}) {
+  const std::pair<std::string, std::string> paths[] = {
+      {Source(std::string(252, 'n') + ".b"), ""}, {deep + "X.img", ""}, {Source("Y.img"), deep}};
+  for (const auto& [path, folder] : paths) {
+    settings_.use_output_folder = !folder.empty();
+    settings_.output_folder = folder;
     EXPECT_EQ(Convert(path), Flow::kStop);
     EXPECT_TRUE(host_.log.ends_with("\r\n...変換エラー"));
   }
-  settings_.use_output_folder = true;
-  settings_.output_folder = deep;
-  EXPECT_EQ(Convert(Source("Y.img")), Flow::kStop);
-  EXPECT_TRUE(host_.log.ends_with("\r\n...変換エラー"));
   settings_.use_output_folder = false;
-
   for (int index : {-1, 1}) {
     settings_.selected_output = index;
     EXPECT_EQ(Convert(Source("A.img")), Flow::kStop);
