@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <random>
 #include <thread>
 
 #include "archive_builder.h"
@@ -30,14 +31,9 @@ std::string Repeated(const std::string& text, int times) {
 
 // Bytes that no compressor shrinks, so that the tools store them.
 std::string Noise(size_t size) {
+  std::mt19937 random(1);
   std::string out(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
+  for (char& c : out) c = static_cast<char>(random());
   return out;
 }
 
