@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "archive_builder.h"
 #include "paths.h"
 #include "scratch_program.h"
 
@@ -16,27 +17,6 @@ using Lines = std::vector<std::pair<std::string, std::string>>;
 
 const Lines kPlain = {{"accept", "plain"}};
 
-// Pretends that every ".ZIP" holds the files it lists, one path a line.
-class FakeArchiveExpander : public ArchiveExpander {
- public:
-  explicit FakeArchiveExpander(std::string folder) : folder_(std::move(folder)) {}
-  ExpandResult ExpandIfArchive(const std::string& path, Host&) override {
-    EmptyFolder(folder_, path);
-    if (ToUpperAscii(ExtensionOf(path)) != ".ZIP") return {};
-    const std::string list = ReadFile(path);
-    for (size_t start = 0, end = 0; start < list.size(); start = end + 1) {
-      end = std::min(list.find('\n', start), list.size());
-      const std::string source = list.substr(start, end - start);
-      test::CopyFile(source, folder_ + std::string(FileNameOf(source)));
-    }
-    return {true, true};
-  }
-  const std::string& temp_folder() const override { return folder_; }
-
- private:
-  std::string folder_;
-};
-
 class DriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,6 +27,7 @@ class DriverTest : public ::testing::Test {
     program_.AddTestPlugin("tst_writer.dvw");
     ASSERT_TRUE(registry_.LoadInputPlugins(host_));
     ASSERT_TRUE(registry_.LoadOutputPlugins(host_, nullptr));
+    expander_.PrepareArchivers(temp_.path(), host_);
     host_ = {};
     settings_.write_comment = false;
   }
@@ -71,7 +52,7 @@ class DriverTest : public ::testing::Test {
   test::RecordingHost host_;
   ConversionSettings settings_;
   PluginRegistry registry_{program_.folder()};
-  FakeArchiveExpander expander_{temp_.path()};
+  ArchiveExpander expander_{{test::ProgramDir() + "UNLHA32.so", test::ProgramDir() + "UNZIP32.so"}};
   ConversionDriver driver_{host_, registry_, expander_};
 };
 
@@ -186,29 +167,24 @@ TEST_F(DriverTest, NamesTheOutput) {
 }
 
 TEST_F(DriverTest, ArchiveMembersGoBesideTheArchiveInNameOrder) {
-  test::TempDir stash;
-  std::string list;
-  for (const char* name : {"C.img", "A.img", "B.img"}) {
-    test::WriteFile(stash / name, Script(kPlain));
-    list += stash / name + "\n";
-  }
-  test::WriteFile(work_ / "game.zip", list);
+  const std::string zip = test::BuildZip({{"C.img", Script(kPlain)}, {"A.img", Script(kPlain)}});
+  test::WriteFile(work_ / "game.zip", zip);
   EXPECT_EQ(Convert(work_ / "game.zip"), Flow::kContinue);
-  for (const char* name : {"A.TST", "B.TST", "C.TST"}) EXPECT_TRUE(FileExists(work_ / name));
-  EXPECT_EQ(host_.log, Header("A.img") + "\r\n...変換完了" + Header("B.img") + "\r\n...変換完了" +
+  EXPECT_EQ(host_.log, "\r\ngame.zip...展開中...完了" + Header("A.img") + "\r\n...変換完了" +
                            Header("C.img") + "\r\n...変換完了");
+  EXPECT_TRUE(FileExists(work_ / "A.TST") && FileExists(work_ / "C.TST"));
 
   test::TempDir out;
   settings_.use_output_folder = true;
   settings_.output_folder = out.path();
   Convert(work_ / "game.zip");
-  EXPECT_EQ(test::ListFolder(out.path()), (std::vector<std::string>{"A.TST", "B.TST", "C.TST"}));
+  EXPECT_EQ(test::ListFolder(out.path()), (std::vector<std::string>{"A.TST", "C.TST"}));
 
   // An archive dropped from inside the temporary folder is not its own member.
-  test::WriteFile(temp_ / "INNER.ZIP", stash / "A.img");
+  test::WriteFile(temp_ / "INNER.ZIP", zip);
   EXPECT_EQ(Convert(temp_ / "INNER.ZIP"), Flow::kContinue);
-  EXPECT_EQ(host_.log, Header("A.img") + "\r\n...変換完了");
-  EXPECT_EQ(driver_.tally().unsupported, 0);
+  EXPECT_EQ(host_.log, "\r\nINNER.ZIP...展開中...完了" + Header("A.img") + "\r\n...変換完了" +
+                           Header("C.img") + "\r\n...変換完了");
 }
 
 // Neither the output, the comment file nor the debug file may replace the
