@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "scratch_program.h"
 
 namespace dravik {
@@ -94,10 +92,8 @@ TEST_F(PluginRegistryTest, RestoresTheSelectionAndStopsWhenTheSelectorLosesAnEnt
 }
 
 TEST_F(PluginRegistryTest, IgnoresFilesBeyondTheTableWithOneLine) {
-  for (int i = 0; i < kMaxPlugins - 1; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "a%03d.dvr", i);
-    test::WriteFile(program_.folder() + name, "junk");
+  for (int i = 1; i < kMaxPlugins; ++i) {
+    test::WriteFile(program_.folder() + "a" + std::to_string(1000 + i) + ".dvr", "junk");
   }
   Add({{"plain_reader.dvr", "b.dvr"}, {"title_reader.dvr", "c.dvr"}});  // the 256th and 257th
   EXPECT_TRUE(registry_.LoadInputPlugins(host_));
