@@ -54,12 +54,18 @@ class CliTest : public ::testing::Test {
   test::TempDir tmp_;
 };
 
-TEST_F(CliTest, ListsThePluginsOfItsFolder) {
+TEST_F(CliTest, ListsAndDescribesWithoutConverting) {
   const auto r = Run("--list");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("a_title.dvr"), std::string::npos);
   EXPECT_NE(r.out.find("TITLE形式入力Plug-in Ver.1.00"), std::string::npos);
   EXPECT_NE(r.out.find("TS2形式出力Plug-in Ver.1.00  .TS2  BKTEST形式"), std::string::npos);
+
+  const auto i = Run(
+      "--info " + Source("I.img", {{"accept", "title"}, {"info_message", "\\r\\nTEST形式(2HD)"}}));
+  EXPECT_EQ(i.status, 0);
+  EXPECT_EQ(i.out, Header("I.img") + "\n[TITLE形式入力Plug-in Ver.1.00]\nTEST形式(2HD)\n");
+  EXPECT_FALSE(FileExists(work_ / "I.TST"));
 }
 
 TEST_F(CliTest, UsageErrorsAndUnsupportedFiles) {
@@ -75,13 +81,6 @@ TEST_F(CliTest, UsageErrorsAndUnsupportedFiles) {
   const auto u = Run("-t tst " + file);
   EXPECT_EQ(u.status, 3);
   EXPECT_EQ(u.out, Header("x.bin") + "\n未対応のフォーマットです。\n");
-}
-
-TEST_F(CliTest, MatchesOutputsByExtensionOrLabel) {
-  EXPECT_EQ(Run("-t TsT " + Source("A.img")).status, 0);
-  EXPECT_TRUE(FileExists(work_ / "A.TST"));
-  EXPECT_EQ(Run("-t bktest " + Source("B.img")).status, 0);
-  EXPECT_TRUE(FileExists(work_ / "B.TS2"));
 }
 
 TEST_F(CliTest, StopsAtTheFirstFailureUnlessKeepGoing) {
@@ -121,15 +120,12 @@ TEST_F(CliTest, ParallelJobsKeepEachLogWholeAndInOrder) {
   EXPECT_TRUE(test::ListFolder(tmp_.path()).empty()) << "private temporary folders left";
 }
 
-TEST_F(CliTest, InfoDescribesWithoutConverting) {
-  const auto r = Run(
-      "--info " + Source("I.img", {{"accept", "title"}, {"info_message", "\\r\\nTEST形式(2HD)"}}));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Header("I.img") + "\n[TITLE形式入力Plug-in Ver.1.00]\nTEST形式(2HD)\n");
-  EXPECT_FALSE(FileExists(work_ / "I.TST"));
-}
+TEST_F(CliTest, OutputOptions) {
+  EXPECT_EQ(Run("-t TsT " + Source("A.img")).status, 0);  // by extension
+  EXPECT_TRUE(FileExists(work_ / "A.TST"));
+  EXPECT_EQ(Run("-t bktest " + Source("B.img")).status, 0);  // by label
+  EXPECT_TRUE(FileExists(work_ / "B.TS2"));
 
-TEST_F(CliTest, OutputFolderCommentAndDebugOptions) {
   test::TempDir out;
   const auto r = Run("--comment --debug -o " + ShellQuote(out.path()) + " -t tst " +
                      Source("G.img", {{"accept", "title"}, {"title", "T"}}));
