@@ -44,12 +44,12 @@ std::string BuildLzh(Choices& in) {
     const uint8_t shape = in.Byte();
     std::string name = in.Bytes(in.Byte() % 24);
     if (name.empty()) name = "E";
-    dravik::test::LzhEntry e(name, in.Bytes(in.Word() % 2048));
-    e.Method(kMethods[shape % 6]).Level((shape & 8) ? 0 : 2);
-    if (shape & 0x10) e.Directory(in.Bytes(in.Byte() % 12) + "/");
-    if (shape & 0x20) e.OriginalSize(in.Word() * 3u);
-    if (shape & 0x40) e.Crc(in.Word());
-    if (shape & 0x80) e.UnixMode(kModes[in.Byte() % 4]);
+    dravik::test::LzhEntry e{name, in.Bytes(in.Word() % 2048), kMethods[shape % 6]};
+    e.level = (shape & 8) ? 0 : 2;
+    if (shape & 0x10) e.directory = in.Bytes(in.Byte() % 12) + "/";
+    if (shape & 0x20) e.original_size = in.Word() * 3u;
+    if (shape & 0x40) e.crc = in.Word();
+    if (shape & 0x80) e.unix_mode = kModes[in.Byte() % 4];
     entries.push_back(std::move(e));
   }
   return dravik::test::BuildLzh(entries);
@@ -61,12 +61,12 @@ std::string BuildZip(Choices& in) {
   std::vector<dravik::test::ZipEntry> entries;
   for (int n = 1 + in.Byte() % 4; n > 0; --n) {
     const uint8_t shape = in.Byte();
-    dravik::test::ZipEntry e(in.Bytes(in.Byte() % 24), in.Bytes(in.Word() % 2048));
-    e.Method(kMethods[shape % 8]);
-    if (shape & 0x08) e.Flags(in.Word() & 0x0809);
-    if (shape & 0x20) e.OriginalSize(in.Word() * 3u);
-    if (shape & 0x40) e.Crc(in.Word());
-    if (shape & 0x80) e.UnixMode(kModes[in.Byte() % 4]);
+    dravik::test::ZipEntry e{in.Bytes(in.Byte() % 24), in.Bytes(in.Word() % 2048)};
+    e.method = kMethods[shape % 8];
+    if (shape & 0x08) e.flags = in.Word() & 0x0809;
+    if (shape & 0x20) e.original_size = in.Word() * 3u;
+    if (shape & 0x40) e.crc = in.Word();
+    if (shape & 0x80) e.unix_mode = kModes[in.Byte() % 4];
     entries.push_back(std::move(e));
   }
   return dravik::test::BuildZip(entries);

@@ -1,11 +1,12 @@
 #include "archive_builder.h"
 
+#include <algorithm>
+
 namespace dravik::test {
 namespace {
 
 void Put16(std::string& out, uint32_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>((v >> 8) & 0xFF);
+  out += {static_cast<char>(v), static_cast<char>(v >> 8)};
 }
 
 void Put32(std::string& out, uint32_t v) {
@@ -14,20 +15,35 @@ void Put32(std::string& out, uint32_t v) {
 }
 
 void Patch16(std::string& out, size_t at, uint32_t v) {
-  out[at] = static_cast<char>(v & 0xFF);
-  out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+  out.replace(at, 2, std::string{static_cast<char>(v), static_cast<char>(v >> 8)});
 }
 
-// DOS time and date of 1990-01-01 00:00.
-constexpr uint16_t kDosTime = 0;
-constexpr uint16_t kDosDate = (10 << 9) | (1 << 5) | 1;
+uint16_t Crc16(const std::string& bytes) {
+  uint16_t crc = 0;
+  for (char c : bytes) {
+    crc ^= static_cast<uint8_t>(c);
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc;
+}
+
+uint32_t Crc32(const std::string& bytes) {
+  uint32_t crc = 0xFFFFFFFF;
+  for (char c : bytes) {
+    crc ^= static_cast<uint8_t>(c);
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
+  }
+  return ~crc;
+}
+
+// DOS time and date of 1990-01-01 00:00, as one little-endian word.
+constexpr uint32_t kDosDateTime = ((10 << 9) | (1 << 5) | 1) << 16;
 
 std::string LzhLevel0(const LzhEntry& e) {
   std::string body = e.method.substr(0, 5);
   Put32(body, static_cast<uint32_t>(e.data.size()));
   Put32(body, e.original_size.value_or(static_cast<uint32_t>(e.data.size())));
-  Put16(body, kDosTime);
-  Put16(body, kDosDate);
+  Put32(body, kDosDateTime);
   body += '\x20';  // attribute: archive
   body += '\x00';  // level
   body += static_cast<char>(e.name.size());
@@ -35,10 +51,7 @@ std::string LzhLevel0(const LzhEntry& e) {
   Put16(body, e.crc.value_or(Crc16(e.data)));
   uint8_t sum = 0;
   for (char c : body) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-  std::string header;
-  header += static_cast<char>(body.size());
-  header += static_cast<char>(sum);
-  return header + body;
+  return std::string{static_cast<char>(body.size()), static_cast<char>(sum)} + body;
 }
 
 void PutExtension(std::string& out, uint8_t type, const std::string& data) {
@@ -63,9 +76,7 @@ std::string LzhLevel2(const LzhEntry& e) {
   PutExtension(h, 0x01, e.name);
   if (!e.directory.empty()) {
     std::string dir = e.directory;
-    for (char& c : dir) {
-      if (c == '/') c = '\xFF';
-    }
+    std::replace(dir.begin(), dir.end(), '/', '\xFF');
     PutExtension(h, 0x02, dir);
   }
   if (e.unix_mode) {
@@ -80,24 +91,6 @@ std::string LzhLevel2(const LzhEntry& e) {
 }
 
 }  // namespace
-
-uint16_t Crc16(const std::string& bytes) {
-  uint16_t crc = 0;
-  for (char c : bytes) {
-    crc ^= static_cast<uint8_t>(c);
-    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  return crc;
-}
-
-uint32_t Crc32(const std::string& bytes) {
-  uint32_t crc = 0xFFFFFFFF;
-  for (char c : bytes) {
-    crc ^= static_cast<uint8_t>(c);
-    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
-  }
-  return ~crc;
-}
 
 std::string BuildLzh(const std::vector<LzhEntry>& entries) {
   std::string out;
@@ -117,8 +110,7 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
       Put16(h, 20);  // version needed
       Put16(h, e.flags);
       Put16(h, e.method);
-      Put16(h, kDosTime);
-      Put16(h, kDosDate);
+      Put32(h, kDosDateTime);
       Put32(h, crc);
       Put32(h, static_cast<uint32_t>(e.data.size()));
       Put32(h, size);
@@ -132,8 +124,7 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
     Put32(directory, 0x02014B50);
     Put16(directory, e.unix_mode ? (3 << 8) | 20 : 20);  // made by: Unix or DOS
     common(directory);
-    Put16(directory, 0);  // comment
-    Put16(directory, 0);  // disk
+    Put32(directory, 0);  // comment length, disk
     Put16(directory, 0);  // internal attributes
     Put32(directory, e.unix_mode ? *e.unix_mode << 16 : 0x20);
     Put32(directory, offset);
@@ -142,8 +133,7 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
   const uint32_t directory_offset = static_cast<uint32_t>(out.size());
   out += directory;
   Put32(out, 0x06054B50);
-  Put16(out, 0);
-  Put16(out, 0);
+  Put32(out, 0);  // disk numbers
   Put16(out, static_cast<uint32_t>(entries.size()));
   Put16(out, static_cast<uint32_t>(entries.size()));
   Put32(out, static_cast<uint32_t>(directory.size()));

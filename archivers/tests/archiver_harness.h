@@ -26,22 +26,12 @@ class LoadedArchiver {
   bool Check(const std::string& path) const {
     return check_ != nullptr && check_(path.c_str(), 0) != 0;
   }
-
-  // The command line the program builds, for the archive and folder.
-  std::string CommandLine(const std::string& archive, const std::string& folder) const {
-    return std::string(lzh_ ? "e -n1 " : "-x -j --i ") + "\"" + archive + "\" \"" + folder + "\"";
-  }
-  int Run(const std::string& command_line, std::string* report = nullptr) const {
+  int Extract(const std::string& archive, const std::string& folder) const {
     if (command_ == nullptr) return -1;
+    const std::string line =
+        std::string(lzh_ ? "e -n1 \"" : "-x -j --i \"") + archive + "\" \"" + folder + "\"";
     char output[256] = {};
-    const int result =
-        command_(nullptr, command_line.c_str(), output, report != nullptr ? sizeof(output) : 0);
-    if (report != nullptr) *report = output;
-    return result;
-  }
-  int Extract(const std::string& archive, const std::string& folder,
-              std::string* report = nullptr) const {
-    return Run(CommandLine(archive, folder), report);
+    return command_(nullptr, line.c_str(), output, sizeof(output));
   }
 
  private:
@@ -50,5 +40,10 @@ class LoadedArchiver {
   ArchiverCheckFn check_ = nullptr;
   ArchiverCommandFn command_ = nullptr;
 };
+
+// Runs an archiver tool (the oracle) in folder.
+inline CommandResult RunIn(const std::string& folder, const std::string& command) {
+  return RunCommand("cd " + ShellQuote(folder) + " && " + command);
+}
 
 }  // namespace dravik::test

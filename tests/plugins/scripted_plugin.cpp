@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -53,29 +54,19 @@ namespace {
 
 using Script = std::map<std::string, std::string>;
 
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
-      out += text[i + 1] == 'r' ? '\r' : '\n';
-      ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 Script Parse(const std::string& text) {
   Script script;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
     const size_t eq = line.find('=');
-    if (eq != std::string::npos) script[line.substr(0, eq)] = Unescape(line.substr(eq + 1));
-    start = end + 1;
+    if (eq == std::string::npos) continue;
+    std::string value = line.substr(eq + 1);
+    for (size_t i = 0; (i = value.find('\\', i)) != std::string::npos; ++i) {
+      if (value.compare(i, 2, "\\r") == 0 || value.compare(i, 2, "\\n") == 0) {
+        value.replace(i, 2, 1, value[i + 1] == 'r' ? '\r' : '\n');
+      }
+    }
+    script[line.substr(0, eq)] = value;
   }
   return script;
 }
@@ -84,7 +75,7 @@ bool LoadScript(const char* path, std::string& raw, Script& script) {
   std::vector<uint8_t> bytes;
   if (!dravik::ReadWholeFile(path, 1 << 20, bytes)) return false;
   raw.assign(bytes.begin(), bytes.end());
-  if (raw.rfind("DRAVIK-TEST", 0) != 0) return false;
+  if (!raw.starts_with("DRAVIK-TEST")) return false;
   script = Parse(raw);
   return true;
 }
@@ -95,14 +86,12 @@ std::string Get(const Script& s, const std::string& key, const std::string& fall
 }
 
 int GetInt(const Script& s, const std::string& key, int fallback) {
-  const auto it = s.find(key);
-  return it == s.end() ? fallback : std::atoi(it->second.c_str());
+  return std::atoi(Get(s, key, std::to_string(fallback)).c_str());
 }
 
 bool Accepts(const Script& s) {
   const std::string accept = Get(s, "accept");
-  if (accept.empty()) return true;
-  return ("," + accept + ",").find(std::string(",") + TEST_TAG + ",") != std::string::npos;
+  return accept.empty() || ("," + accept + ",").find("," TEST_TAG ",") != std::string::npos;
 }
 
 // Calls the callback for each DONE:TOTAL pair; the text goes with the first.
@@ -110,18 +99,15 @@ int RunProgress(const std::string& calls, const std::string& text, int sleep_ms,
                 ProgressCallback cb) {
   char message[kMessageSize] = {};
   dravik::CopyText(message, sizeof(message), text);
-  size_t start = 0;
-  while (start < calls.size()) {
-    size_t end = calls.find(',', start);
-    if (end == std::string::npos) end = calls.size();
+  std::istringstream in(calls);
+  for (std::string call; std::getline(in, call, ',');) {
     int done = 0;
     int total = 0;
-    std::sscanf(calls.substr(start, end - start).c_str(), "%d:%d", &done, &total);
+    std::sscanf(call.c_str(), "%d:%d", &done, &total);
     // An empty text is handed over as a literal: the host must not write to it.
     char* arg = message[0] != '\0' ? message : const_cast<char*>("");
     if (cb(done, total, arg) != 0) return 1;
     if (sleep_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(sleep_ms));
-    start = end + 1;
   }
   return 0;
 }
@@ -131,9 +117,9 @@ int RunProgress(const std::string& calls, const std::string& text, int sleep_ms,
 extern "C" {
 
 DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, char* label) {
-  const int rc = dravik::FillPluginInfo(
-      {TEST_KIND, TEST_DESCRIPTION, {TEST_CAPS}, TEST_EXTENSION, TEST_LABEL}, identity, caps,
-      extension, label);
+  const int rc =
+      dravik::FillPluginInfo({TEST_KIND, TEST_DESCRIPTION, {TEST_CAPS}, TEST_EXTENSION, TEST_LABEL},
+                             identity, caps, extension, label);
   identity[1] = TEST_VERSION;
   return rc == 0 ? TEST_INFO_RESULT : rc;
 }
@@ -168,8 +154,8 @@ DRAVIK_EXPORT int ReadDisk(const char* path, void* target, int disk, int direct,
   Script s;
   if (!LoadScript(path, raw, s)) return kResultReadError;
   dravik::SetMessage(message, Get(s, "read_message"));
-  const std::string disk_title = Get(s, "read_title" + std::to_string(disk), "\x01");
-  if (disk_title != "\x01") dravik::CopyText(title, kPluginTitleSize, disk_title);
+  const std::string title_key = "read_title" + std::to_string(disk);
+  if (s.contains(title_key)) dravik::CopyText(title, kPluginTitleSize, s.at(title_key));
   if (RunProgress(Get(s, "read_progress"), Get(s, "read_progress_text"),
                   GetInt(s, "progress_sleep_ms", 0), progress) != 0) {
     return kResultAborted;
@@ -209,8 +195,8 @@ DRAVIK_EXPORT int WriteDisk(DiskImage* image, const char* path, int direct,
     dravik::SetMessage(message, dravik::kMsgTargetOpenError);
     return kResultFailed;
   }
-  out.Write(std::string("disk=") + std::to_string(image->track_count) + "\ntitle=" +
-            std::string(image->title, strnlen(image->title, kTitleSize)) + "\n");
+  out.Write(std::string("disk=") + std::to_string(image->track_count) +
+            "\ntitle=" + std::string(image->title, strnlen(image->title, kTitleSize)) + "\n");
   if (!out.Close()) return kResultWriteError;
   return GetInt(s, "write", 0);
 }

@@ -2,15 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "scratch_program.h"
 
 namespace dravik {
 namespace {
-
-using test::RecordingHost;
-using test::ScratchProgram;
 
 class ListSelector : public OutputSelector {
  public:
@@ -27,102 +22,84 @@ class ListSelector : public OutputSelector {
   int refuse_at = -1;
 };
 
-TEST(PluginRegistry, AcceptsInNameOrderAndSkipsWrongOnesSilently) {
-  ScratchProgram program;
-  program.AddTestPlugin("plain_reader.dvr", "b_plain.dvr");
-  program.AddTestPlugin("title_reader.dvr", "a_title.dvr");
-  program.AddTestPlugin("kind1_reader.dvr", "c_kind1.dvr");
-  program.AddTestPlugin("version2_reader.dvr", "d_version2.dvr");
-  program.AddTestPlugin("refusing_reader.dvr", "e_refusing.dvr");
-  test::WriteFile(program.folder() + "f_junk.dvr", "not a library");
-  program.AddTestPlugin("tst_writer.dvw");
-  program.AddTestPlugin("kind0_writer.dvw", "a_kind0.dvw");
+class PluginRegistryTest : public ::testing::Test {
+ protected:
+  // Test plug-ins under names that fix their order.
+  void Add(const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [file, as_name] : files) program_.AddTestPlugin(file, as_name);
+  }
 
-  PluginRegistry registry(program.folder());
-  RecordingHost host;
-  ListSelector selector;
-  ASSERT_TRUE(registry.LoadInputPlugins(host));
-  ASSERT_TRUE(registry.LoadOutputPlugins(host, &selector));
-  ASSERT_EQ(registry.input_count(), 2);
-  EXPECT_EQ(registry.input(0).file_name, "a_title.dvr");
-  EXPECT_EQ(registry.input(1).file_name, "b_plain.dvr");
-  EXPECT_EQ(registry.input(0).caps[9], 1);
-  ASSERT_EQ(registry.output_count(), 1);
-  EXPECT_EQ(registry.output(0).extension, ".TST");
-  EXPECT_EQ(selector.labels, std::vector<std::string>{"TST形式(テスト用)"});
-  EXPECT_EQ(host.log,
+  test::ScratchProgram program_;
+  PluginRegistry registry_{program_.folder()};
+  test::RecordingHost host_;
+  ListSelector selector_;
+};
+
+TEST_F(PluginRegistryTest, AcceptsInNameOrderAndSkipsWrongOnesSilently) {
+  Add({{"plain_reader.dvr", "b_plain.dvr"},
+       {"title_reader.dvr", "a_title.dvr"},
+       {"kind1_reader.dvr", "c_kind1.dvr"},
+       {"version2_reader.dvr", "d_version2.dvr"},
+       {"refusing_reader.dvr", "e_refusing.dvr"},
+       {"tst_writer.dvw", "b_tst.dvw"},
+       {"kind0_writer.dvw", "a_kind0.dvw"}});
+  test::WriteFile(program_.folder() + "f_junk.dvr", "not a library");
+  ASSERT_TRUE(registry_.LoadInputPlugins(host_));
+  ASSERT_TRUE(registry_.LoadOutputPlugins(host_, &selector_));
+  ASSERT_EQ(registry_.input_count(), 2);
+  EXPECT_EQ(registry_.input(0).file_name, "a_title.dvr");
+  EXPECT_EQ(registry_.input(1).file_name, "b_plain.dvr");
+  EXPECT_EQ(registry_.input(0).caps[9], 1);
+  ASSERT_EQ(registry_.output_count(), 1);
+  EXPECT_EQ(registry_.output(0).extension, ".TST");
+  EXPECT_EQ(selector_.labels, std::vector<std::string>{"TST形式(テスト用)"});
+  EXPECT_EQ(host_.log,
             "\r\nTITLE形式入力Plug-in Ver.1.00\r\nTEST形式入力Plug-in Ver.0.01"
             "\r\nTST形式出力Plug-in Ver.1.00");
 }
 
-TEST(PluginRegistry, MissingExportEndsDiscoveryOfItsKind) {
-  ScratchProgram program;
-  program.AddTestPlugin("plain_reader.dvr", "a.dvr");
-  program.AddTestPlugin("incomplete_reader.dvr", "b.dvr");
-  program.AddTestPlugin("title_reader.dvr", "c.dvr");
-  PluginRegistry registry(program.folder());
-  RecordingHost host;
-  EXPECT_FALSE(registry.LoadInputPlugins(host));
-  EXPECT_EQ(registry.input_count(), 1);
-  EXPECT_EQ(host.log, "\r\nTEST形式入力Plug-in Ver.0.01\r\nPlug-in Error in b.dvr");
-
-  ScratchProgram outputs;
-  outputs.AddTestPlugin("incomplete_writer.dvw", "a.dvw");
-  outputs.AddTestPlugin("tst_writer.dvw", "b.dvw");
-  PluginRegistry out_registry(outputs.folder());
-  RecordingHost out_host;
-  EXPECT_FALSE(out_registry.LoadOutputPlugins(out_host, nullptr));
-  EXPECT_EQ(out_registry.output_count(), 0);
-  EXPECT_EQ(out_host.log, "\r\nPlug-in Error in a.dvw");
+TEST_F(PluginRegistryTest, MissingExportEndsDiscoveryOfItsKind) {
+  Add({{"plain_reader.dvr", "a.dvr"},
+       {"incomplete_reader.dvr", "b.dvr"},
+       {"title_reader.dvr", "c.dvr"},
+       {"incomplete_writer.dvw", "a.dvw"},
+       {"tst_writer.dvw", "b.dvw"}});
+  EXPECT_FALSE(registry_.LoadInputPlugins(host_));
+  EXPECT_EQ(registry_.input_count(), 1);
+  EXPECT_EQ(host_.log, "\r\nTEST形式入力Plug-in Ver.0.01\r\nPlug-in Error in b.dvr");
+  host_.log.clear();
+  EXPECT_FALSE(registry_.LoadOutputPlugins(host_, nullptr));
+  EXPECT_EQ(registry_.output_count(), 0);
+  EXPECT_EQ(host_.log, "\r\nPlug-in Error in a.dvw");
 }
 
-TEST(PluginRegistry, SelectorThatLosesAnEntryStopsDiscovery) {
-  ScratchProgram program;
-  program.AddTestPlugin("tst_writer.dvw", "a.dvw");
-  program.AddTestPlugin("ts2_writer.dvw", "b.dvw");
-  PluginRegistry registry(program.folder());
-  RecordingHost host;
-  ListSelector selector;
-  selector.refuse_at = 1;
-  EXPECT_FALSE(registry.LoadOutputPlugins(host, &selector));
-  EXPECT_EQ(registry.output_count(), 1);
-  EXPECT_TRUE(host.log.ends_with("\r\nEx Plug-in追加異常"));
+TEST_F(PluginRegistryTest, RestoresTheSelectionAndStopsWhenTheSelectorLosesAnEntry) {
+  Add({{"tst_writer.dvw", "a.dvw"}, {"ts2_writer.dvw", "b.dvw"}});
+  selector_.selected = 1;
+  ASSERT_TRUE(registry_.LoadOutputPlugins(host_, &selector_));
+  EXPECT_EQ(selector_.selected, 1);
+  EXPECT_EQ(selector_.labels.size(), 2u);
+  EXPECT_FALSE(registry_.LoadInputPlugins(host_));  // no .dvr at all
+  EXPECT_EQ(registry_.input_count(), 0);
+  registry_.UnloadAllPlugins();
+  EXPECT_EQ(registry_.output_count(), 0);
+  EXPECT_FALSE(registry_.output(0).library.loaded());
+
+  selector_.refuse_at = 1;
+  EXPECT_FALSE(registry_.LoadOutputPlugins(host_, &selector_));
+  EXPECT_EQ(registry_.output_count(), 1);
+  EXPECT_TRUE(host_.log.ends_with("\r\nEx Plug-in追加異常"));
 }
 
-TEST(PluginRegistry, RestoresTheSelectionAndFailsWithoutPlugins) {
-  ScratchProgram program;
-  program.AddTestPlugin("tst_writer.dvw", "a.dvw");
-  program.AddTestPlugin("ts2_writer.dvw", "b.dvw");
-  PluginRegistry registry(program.folder());
-  RecordingHost host;
-  ListSelector selector;
-  selector.selected = 1;
-  ASSERT_TRUE(registry.LoadOutputPlugins(host, &selector));
-  EXPECT_EQ(selector.selected, 1);
-  EXPECT_EQ(selector.labels.size(), 2u);
-  EXPECT_FALSE(registry.LoadInputPlugins(host));  // no .dvr at all
-  EXPECT_EQ(registry.input_count(), 0);
-
-  registry.UnloadAllPlugins();
-  EXPECT_EQ(registry.output_count(), 0);
-  EXPECT_FALSE(registry.output(0).library.loaded());
-}
-
-TEST(PluginRegistry, IgnoresFilesBeyondTheTableWithOneLine) {
-  ScratchProgram program;
-  for (int i = 0; i < kMaxPlugins - 1; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "a%03d.dvr", i);
-    test::WriteFile(program.folder() + name, "junk");
+TEST_F(PluginRegistryTest, IgnoresFilesBeyondTheTableWithOneLine) {
+  for (int i = 1; i < kMaxPlugins; ++i) {
+    test::WriteFile(program_.folder() + "a" + std::to_string(1000 + i) + ".dvr", "junk");
   }
-  program.AddTestPlugin("plain_reader.dvr", "b.dvr");  // the 256th file
-  program.AddTestPlugin("title_reader.dvr", "c.dvr");  // the 257th
-  PluginRegistry registry(program.folder());
-  RecordingHost host;
-  EXPECT_TRUE(registry.LoadInputPlugins(host));
-  EXPECT_EQ(registry.input_count(), 1);
-  EXPECT_EQ(registry.input(0).file_name, "b.dvr");
-  EXPECT_EQ(host.log,
+  Add({{"plain_reader.dvr", "b.dvr"}, {"title_reader.dvr", "c.dvr"}});  // the 256th and 257th
+  EXPECT_TRUE(registry_.LoadInputPlugins(host_));
+  EXPECT_EQ(registry_.input_count(), 1);
+  EXPECT_EQ(registry_.input(0).file_name, "b.dvr");
+  EXPECT_EQ(host_.log,
             "\r\nPlug-inが多すぎます。256個を超えた1個は読み込みません"
             "\r\nTEST形式入力Plug-in Ver.0.01");
 }

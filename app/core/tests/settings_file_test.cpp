@@ -7,83 +7,71 @@
 namespace dravik {
 namespace {
 
-ConversionSettings Read(const std::string& text, int outputs = 4) {
-  test::TempDir dir;
-  test::WriteFile(dir / "Dravik.cfg", text);
-  ConversionSettings s;
-  ReadSettingsFile(dir / "Dravik.cfg", outputs, s);
-  return s;
+// Every field on one line, so that each case checks all of them.
+std::string Fields(const ConversionSettings& s) {
+  return std::to_string(s.use_output_folder) + "|" + s.output_folder + "|" +
+         std::to_string(s.write_comment) + "|" + std::to_string(s.selected_output) + "|" +
+         std::to_string(s.debug);
 }
 
-TEST(SettingsFile, MissingFileMeansDefaults) {
+std::string Read(const std::string& path, int outputs) {
   ConversionSettings s;
-  s.selected_output = 3;
-  ReadSettingsFile("/nonexistent/Dravik.cfg", 5, s);
-  EXPECT_EQ(s.selected_output, 0);
-  EXPECT_TRUE(s.write_comment);
-  EXPECT_FALSE(s.use_output_folder);
-  EXPECT_EQ(s.output_folder, "");
-  EXPECT_FALSE(s.debug);
+  ReadSettingsFile(path, outputs, s);
+  return Fields(s);
 }
 
-TEST(SettingsFile, RoundTripsInItsOwnFormat) {
+TEST(SettingsFile, ReadingRules) {
+  ConversionSettings missing;
+  missing.selected_output = 3;
+  ReadSettingsFile("/nonexistent/Dravik.cfg", 5, missing);
+  EXPECT_EQ(Fields(missing), "0||1|0|0");
+
+  const struct {
+    std::string text;
+    int outputs;
+    const char* fields;
+  } cases[] = {
+      {"outlist: 03\n", 4, "0||1|3|0"},
+      {"outlist: 03\n", 3, "0||1|0|0"},     // fewer outputs
+      {"outlist: 5\n", 20, "0||1|12|0"},    // LF read as a digit
+      {"outlist: 5\r\n", 20, "0||1|12|0"},  // the same with CR LF
+      {"outlist: 5\n", 4, "0||1|0|0"},
+      {"outlist: 1\n", 20, "0||1|0|0"},     // negative
+      {"outlist: 104\n", 20, "0||1|10|0"},  // three digits: the first two
+      {"folder : 2\n", 4, "0||1|0|0"},
+      {"folder : 1\r\n", 4, "1||1|0|0"},
+      {"path   :  /a b \r\n", 4, "0| /a b |1|0|0"},
+      {"path   : /a\npath   : \n", 4, "0||1|0|0"},  // the last occurrence wins, even empty
+      {"Path   : /x\n", 4, "0||1|0|0"},             // keys are case-sensitive
+      {"path   : /" + std::string(5000, 'q') + "\n", 4, "0||1|0|0"},  // past the path limit
+      {"debug  : 1\nnoise\ncomment: 0\npath   : /a\noutlist: 02\n", 4, "0|/a|0|2|1"},
+  };
   test::TempDir dir;
+  for (const auto& c : cases) {
+    test::WriteFile(dir / "Dravik.cfg", c.text);
+    EXPECT_EQ(Read(dir / "Dravik.cfg", c.outputs), c.fields) << c.text;
+  }
+}
+
+TEST(SettingsFile, RoundTripsLongPathsButNoLineBreaks) {
   ConversionSettings s;
   s.use_output_folder = true;
   s.output_folder = "/home/user/出力 先";
   s.write_comment = false;
   s.selected_output = 3;
   s.debug = true;
-  WriteSettingsFile(dir / "Dravik.cfg", s);
-  EXPECT_EQ(test::ReadFile(dir / "Dravik.cfg"),
-            "folder : 1\npath   : /home/user/出力 先\ncomment: 0\noutlist: 03\ndebug  : 1\n");
-  ConversionSettings back;
-  ReadSettingsFile(dir / "Dravik.cfg", 4, back);
-  EXPECT_TRUE(back.use_output_folder);
-  EXPECT_EQ(back.output_folder, s.output_folder);
-  EXPECT_FALSE(back.write_comment);
-  EXPECT_EQ(back.selected_output, 3);
-  EXPECT_TRUE(back.debug);
-}
-
-TEST(SettingsFile, ReadingRules) {
-  EXPECT_EQ(Read("outlist: 03\n", 4).selected_output, 3);
-  EXPECT_EQ(Read("outlist: 03\n", 3).selected_output, 0);   // fewer outputs
-  EXPECT_EQ(Read("outlist: 5\n", 20).selected_output, 12);   // LF read as a digit
-  EXPECT_EQ(Read("outlist: 5\r\n", 20).selected_output, 12);  // the same with CR LF
-  EXPECT_EQ(Read("outlist: 5\n", 4).selected_output, 0);
-  EXPECT_EQ(Read("outlist: 1\n", 20).selected_output, 0);    // negative
-  EXPECT_EQ(Read("outlist: 104\n", 20).selected_output, 10);  // three digits: first two
-  EXPECT_FALSE(Read("folder : 2\n").use_output_folder);
-  EXPECT_TRUE(Read("folder : 1\r\n").use_output_folder);
-  EXPECT_EQ(Read("path   : \n").output_folder, "");
-  EXPECT_EQ(Read("path   :  /a b \r\n").output_folder, " /a b ");
-  EXPECT_EQ(Read("Path   : /x\n").output_folder, "");  // keys are case-sensitive
-  const ConversionSettings s =
-      Read("debug  : 1\nnoise\ncomment: 0\npath   : /a\npath   : /b\noutlist: 02\n");
-  EXPECT_TRUE(s.debug);
-  EXPECT_FALSE(s.write_comment);
-  EXPECT_EQ(s.output_folder, "/b");  // the last occurrence wins
-  EXPECT_EQ(s.selected_output, 2);
-}
-
-TEST(SettingsFile, LongPathsSurviveAndLineBreaksAreNotStored) {
   test::TempDir dir;
-  ConversionSettings s;
+  const std::string path = dir / "Dravik.cfg";
+  WriteSettingsFile(path, s);
+  EXPECT_EQ(test::ReadFile(path),
+            "folder : 1\npath   : /home/user/出力 先\ncomment: 0\noutlist: 03\ndebug  : 1\n");
+  EXPECT_EQ(Read(path, 4), Fields(s));
   s.output_folder = "/" + std::string(3000, 'p');
-  WriteSettingsFile(dir / "a.cfg", s);
-  ConversionSettings back;
-  ReadSettingsFile(dir / "a.cfg", 1, back);
-  EXPECT_EQ(back.output_folder, s.output_folder);
-
+  WriteSettingsFile(path, s);
+  EXPECT_EQ(Read(path, 4), Fields(s));
   s.output_folder = "/tmp\noutlist: 07";
-  WriteSettingsFile(dir / "b.cfg", s);
-  ConversionSettings broken;
-  ReadSettingsFile(dir / "b.cfg", 10, broken);
-  EXPECT_EQ(broken.output_folder, "");
-  EXPECT_EQ(broken.selected_output, 0);
-
-  EXPECT_EQ(Read("path   : /" + std::string(5000, 'q') + "\n").output_folder, "");
+  WriteSettingsFile(path, s);
+  EXPECT_EQ(Read(path, 10), "1||0|3|1");
 }
 
 TEST(SettingsFile, FallsBackToTheConfigFolderWhenTheProgramFolderIsNotWritable) {
@@ -96,9 +84,7 @@ TEST(SettingsFile, FallsBackToTheConfigFolderWhenTheProgramFolderIsNotWritable) 
   ConversionSettings s;
   s.debug = true;
   WriteSettingsFile(path, s);  // makes the folders it needs
-  ConversionSettings back;
-  ReadSettingsFile(path, 1, back);
-  EXPECT_TRUE(back.debug);
+  EXPECT_EQ(Read(path, 1), "0||1|0|1");
   unsetenv("XDG_CONFIG_HOME");
 }
 

@@ -23,19 +23,10 @@ TEST(DiskDataWriter, FillsTheRecordExactlyAndRefusesMore) {
   EXPECT_NE(writer.Reserve(0), nullptr);
 }
 
-TEST(DiskDataReader, RefusesToTakePastTheEnd) {
-  auto image = test::NewDiskImage();
-  DiskDataReader reader(*image);
-  EXPECT_NE(reader.Take(kDataCapacity - 10), nullptr);
-  EXPECT_EQ(reader.Take(11), nullptr);
-  EXPECT_NE(reader.Take(10), nullptr);
-  EXPECT_EQ(reader.Take(1), nullptr);
-}
-
-TEST(DiskDataReader, ViewsOnlyInsideTheRecord) {
+TEST(DiskDataReader, TakesAndViewsOnlyInsideTheRecord) {
   auto image = test::NewDiskImage();
   image->data[kDataCapacity - 1] = 7;
-  const DiskDataReader reader(*image);
+  DiskDataReader reader(*image);
   ASSERT_NE(reader.View(kDataCapacity - 1, 1), nullptr);
   EXPECT_EQ(*reader.View(kDataCapacity - 1, 1), 7);
   EXPECT_NE(reader.View(kDataCapacity, 0), nullptr);
@@ -43,6 +34,11 @@ TEST(DiskDataReader, ViewsOnlyInsideTheRecord) {
   EXPECT_EQ(reader.View(kDataCapacity + 1, 0), nullptr);
   EXPECT_EQ(reader.View(1, SIZE_MAX), nullptr);  // no wrap-around
   EXPECT_EQ(reader.position(), 0u);
+
+  EXPECT_NE(reader.Take(kDataCapacity - 10), nullptr);
+  EXPECT_EQ(reader.Take(11), nullptr);
+  EXPECT_NE(reader.Take(10), nullptr);
+  EXPECT_EQ(reader.Take(1), nullptr);
 }
 
 TEST(SectorIds, EmptySlotsLastRowAndRowLength) {

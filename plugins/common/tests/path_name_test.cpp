@@ -5,6 +5,7 @@
 namespace dravik {
 namespace {
 
+// folder|base|extension
 std::string Parts(std::string_view path) {
   const auto parts = SplitPath(path);
   if (!parts) return "refused";
@@ -12,29 +13,29 @@ std::string Parts(std::string_view path) {
          std::string(parts->extension);
 }
 
-TEST(PathName, DropsOnlyTheExtensionOfTheLastName) {
-  EXPECT_EQ(PathWithoutExtension("/disks/GAME.2HD"), "/disks/GAME");
-  EXPECT_EQ(PathWithoutExtension("/disks.old/GAME"), "/disks.old/GAME");
-  EXPECT_EQ(PathWithoutExtension("/disks.old/GAME.tar.lzh"), "/disks.old/GAME.tar");
-  EXPECT_EQ(PathWithoutExtension("/disks/GAME."), "/disks/GAME");
-  EXPECT_EQ(PathWithoutExtension("GAME.HDM"), "GAME");
-  EXPECT_EQ(PathWithoutExtension("/out.d/"), "/out.d/");
-  EXPECT_EQ(PathWithoutExtension(""), "");
-
-  EXPECT_EQ(Parts("/disks/GAME.2HD"), "/disks/|GAME|.2HD");
-  EXPECT_EQ(Parts("/disks.old/GAME"), "/disks.old/|GAME|");
-  EXPECT_EQ(Parts("/disks/GAME."), "/disks/|GAME|.");
-  EXPECT_EQ(Parts("GAME"), "|GAME|");
-  // A name that is all extension, as the dot rule has it.
-  EXPECT_EQ(Parts("/disks/.HDM"), "/disks/||.HDM");
-}
-
-TEST(PathName, SplitsJapaneseNamesOnSlashAndDotOnly) {
-  EXPECT_EQ(Parts("/ディスク.旧/ゲーム.ＨＤＭ"), "/ディスク.旧/|ゲーム|.ＨＤＭ");
-  EXPECT_EQ(PathWithoutExtension("/ディスク.旧/ゲーム"), "/ディスク.旧/ゲーム");
-  // A backslash is an ordinary byte of a name here, also as the second byte
-  // of a Shift-JIS character ("表" is 95 5C).
-  EXPECT_EQ(Parts("/a\\b.c/\x95\x5C.FDI"), "/a\\b.c/|\x95\x5C|.FDI");
+TEST(PathName, SplitsOnTheLastSlashAndTheLastDotOfTheName) {
+  const struct {
+    std::string path;
+    std::string parts;
+    std::string without_extension;
+  } cases[] = {
+      {"/disks/GAME.2HD", "/disks/|GAME|.2HD", "/disks/GAME"},
+      {"/disks.old/GAME", "/disks.old/|GAME|", "/disks.old/GAME"},
+      {"/disks.old/GAME.tar.lzh", "/disks.old/|GAME.tar|.lzh", "/disks.old/GAME.tar"},
+      {"/disks/GAME.", "/disks/|GAME|.", "/disks/GAME"},
+      {"GAME.HDM", "|GAME|.HDM", "GAME"},
+      {"/out.d/", "/out.d/||", "/out.d/"},
+      {"", "||", ""},
+      {"/disks/.HDM", "/disks/||.HDM", "/disks/"},  // all extension, as the dot rule has it
+      {"/ディスク.旧/ゲーム.ＨＤＭ", "/ディスク.旧/|ゲーム|.ＨＤＭ", "/ディスク.旧/ゲーム"},
+      // A backslash is an ordinary byte of a name, also as the second byte
+      // of a Shift-JIS character ("表" is 95 5C).
+      {"/a\\b.c/\x95\x5C.FDI", "/a\\b.c/|\x95\x5C|.FDI", "/a\\b.c/\x95\x5C"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Parts(c.path), c.parts);
+    EXPECT_EQ(PathWithoutExtension(c.path), c.without_extension) << c.path;
+  }
 }
 
 TEST(PathName, RefusesWhatExceedsThePlatformLimits) {

@@ -9,18 +9,18 @@ namespace {
 
 TEST(SjisToUtf8, DecodesAsciiKanaKanjiAndNecSpecials) {
   EXPECT_EQ(SjisToUtf8("GAME 1"), "GAME 1");
-  EXPECT_EQ(SjisToUtf8("\xB1\xB2\xDF"), "ｱｲﾟ");           // half-width katakana
-  EXPECT_EQ(SjisToUtf8("\x82\xA0\x88\x9F"), "あ亜");       // hiragana, kanji
-  EXPECT_EQ(SjisToUtf8("\x87\x40\x87\x54"), "①Ⅰ");        // NEC row 13
-  EXPECT_EQ(SjisToUtf8("\xED\x40\xFA\x40"), "纊ⅰ");        // NEC/IBM extensions
+  EXPECT_EQ(SjisToUtf8("\xB1\xB2\xDF"), "ｱｲﾟ");                 // half-width katakana
+  EXPECT_EQ(SjisToUtf8("\x82\xA0\x88\x9F"), "あ亜");            // hiragana, kanji
+  EXPECT_EQ(SjisToUtf8("\x87\x40\x87\x54"), "①Ⅰ");              // NEC row 13
+  EXPECT_EQ(SjisToUtf8("\xED\x40\xFA\x40"), "纊ⅰ");             // NEC/IBM extensions
   EXPECT_EQ(SjisToUtf8("\x83\x5C\x83\x74\x83\x67"), "ソフト");  // 0x5C trail byte
 }
 
 TEST(SjisToUtf8, ReplacesWhatCannotBeDecoded) {
-  EXPECT_EQ(SjisToUtf8("A\x82"), "A\uFFFD");              // odd trailing lead byte
-  EXPECT_EQ(SjisToUtf8("\x82" "A"), "\uFFFD" "A");        // lead byte before ASCII
+  EXPECT_EQ(SjisToUtf8("A\x82"), "A\uFFFD");  // odd trailing lead byte
+  EXPECT_EQ(SjisToUtf8("\202A"), "\uFFFDA");  // lead byte before ASCII
   EXPECT_EQ(SjisToUtf8("\x80\xA0\xFD\xFF"), "\uFFFD\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(SjisToUtf8("\x85\x40"), "\uFFFD@");           // unassigned code
+  EXPECT_EQ(SjisToUtf8("\x85\x40"), "\uFFFD@");  // unassigned code
   EXPECT_EQ(SjisToFileName("A\x82"), "A_");
   EXPECT_EQ(SjisToFileName("\x82\xA0.TXT"), "あ.TXT");
 }
@@ -40,9 +40,9 @@ TEST(CopyText, CutsAtCharacterBoundaryAndAlwaysTerminates) {
 
 TEST(SanitizeUtf8, KeepsValidTextAndReplacesBadBytes) {
   EXPECT_EQ(SanitizeUtf8("ディスク.fdd"), "ディスク.fdd");
-  EXPECT_EQ(SanitizeUtf8("a\xFF" "b"), "a\uFFFDb");
-  EXPECT_EQ(SanitizeUtf8("\xE3\x81"), "\uFFFD\uFFFD");      // cut sequence
-  EXPECT_EQ(SanitizeUtf8("\xC0\xAF"), "\uFFFD\uFFFD");      // overlong "/"
+  EXPECT_EQ(SanitizeUtf8("a\377b"), "a\uFFFDb");
+  EXPECT_EQ(SanitizeUtf8("\xE3\x81"), "\uFFFD\uFFFD");            // cut sequence
+  EXPECT_EQ(SanitizeUtf8("\xC0\xAF"), "\uFFFD\uFFFD");            // overlong "/"
   EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");  // surrogate
 }
 
