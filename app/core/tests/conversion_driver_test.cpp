@@ -201,6 +201,8 @@ TEST_F(DriverTest, NeverReplacesTheSource) {
       {"LINK.img", "plain", false, false, "LINK.TST"},
       {"NOTE.txt", "title", true, false, nullptr},
       {"DUMP.dbg", "plain", false, true, nullptr},
+      // Found out before the comment file is made, not at the first disk.
+      {"FIRST.dbg", "title", true, true, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
