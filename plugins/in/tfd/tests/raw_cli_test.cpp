@@ -1,10 +1,8 @@
-// Raw images through dravik-cli with every plug-in of the program folder:
-// FAT disks made by mkfs.fat, and FDD or FDI sources written out as raw
-// images, when those plug-ins are there.
+// Raw images through dravik-cli with every plug-in of the program folder: FAT
+// disks made by mkfs.fat and mtools, written out in every format and
+// extracted by FILE, and FDD or FDI sources written out as raw images.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-
-#include <cstdio>
 
 #include "disk_builder.h"
 #include "scratch_program.h"
@@ -13,11 +11,7 @@ namespace dravik {
 namespace {
 
 using test::ShellQuote;
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+constexpr auto npos = std::string::npos;
 
 bool Built(const std::string& plugin) { return test::FileExists(test::ProgramDir() + plugin); }
 
@@ -26,22 +20,23 @@ class RawCliTest : public ::testing::Test {
   void SetUp() override {
     program_.AddCli();
     for (const std::string& name : test::ListFolder(test::ProgramDir())) {
-      if (EndsWith(name, ".dvr") || EndsWith(name, ".dvw")) program_.AddBuiltPlugin(name);
+      if (name.ends_with(".dvr") || name.ends_with(".dvw")) program_.AddBuiltPlugin(name);
       // What -t calls each output plug-in: its label up to "形式".
-      if (EndsWith(name, ".dvw")) {
+      if (name.ends_with(".dvw")) {
         const std::string label = test::LoadBuiltPlugin(name).label();
         outputs_.push_back(label.substr(0, label.find("形式")));
       }
     }
   }
-  test::CommandResult Convert(const std::string& to, const std::string& out_dir,
-                              const std::string& source) {
-    return program_.RunCli(
-        "-t " + ShellQuote(to) + " -o " + ShellQuote(out_dir) + " " + ShellQuote(source),
-        "TMPDIR=" + ShellQuote(tmp_.path()));
+  // Without out_dir, the result lands beside the source.
+  test::CommandResult Convert(const std::string& to, const std::string& source,
+                              const std::string& out_dir = "") {
+    const std::string out = out_dir.empty() ? "" : " -o " + ShellQuote(out_dir);
+    return program_.RunCli("-t " + ShellQuote(to) + out + " " + ShellQuote(source),
+                           "TMPDIR=" + ShellQuote(tmp_.path()));
   }
   // The one file a conversion left in a fresh folder.
-  std::string OnlyFile(const std::string& folder) {
+  static std::string OnlyFile(const std::string& folder) {
     const auto names = test::ListFolder(folder);
     EXPECT_EQ(names.size(), 1u) << folder;
     return names.empty() ? "" : names[0];
@@ -53,24 +48,37 @@ class RawCliTest : public ::testing::Test {
   std::vector<std::string> outputs_;
 };
 
-// mkfs.fat and mcopy, not this program, make the disk; sbin may be off PATH.
-std::string MakeFatImage(const std::string& path, const std::string& options, int kib) {
-  const std::string env = "PATH=\"$PATH:/usr/sbin:/sbin\" ";
-  const auto made = test::RunCommand(env + "mkfs.fat -C " + options + " " + ShellQuote(path) + " " +
-                                     std::to_string(kib));
+const std::string kReadme = "read me\n";
+const std::string kData = std::string(1000, 'a') + std::string(1000, 'b') + std::string(1000, 'c');
+
+// mkfs.fat and mtools, not this program, make the disk in folder: README.TXT
+// and SUB/DATA.BIN. sbin may be off PATH.
+std::string MakeFatImage(const std::string& folder, const std::string& name,
+                         const std::string& options, int kib) {
+  test::WriteFile(folder + "/README.TXT", kReadme);
+  test::WriteFile(folder + "/DATA.BIN", kData);
+  const std::string image = "-i " + ShellQuote(name) + " ";
+  const auto made = test::RunCommand(
+      "cd " + ShellQuote(folder) +
+      " && export PATH=\"$PATH:/usr/sbin:/sbin\" MTOOLS_SKIP_CHECK=1 && mkfs.fat -C " + options +
+      " " + ShellQuote(name) + " " + std::to_string(kib) + " && mmd " + image + "::/SUB && mcopy " +
+      image + "README.TXT ::/ && mcopy " + image + "DATA.BIN ::/SUB/ && rm README.TXT DATA.BIN");
   EXPECT_EQ(made.status, 0) << made.err;
-  test::WriteFile(path + ".txt", "hello from mtools\n");
-  const auto copied = test::RunCommand("mcopy -i " + ShellQuote(path) + " " +
-                                       ShellQuote(path + ".txt") + " ::/HELLO.TXT");
-  EXPECT_EQ(copied.status, 0) << copied.err;
-  std::remove((path + ".txt").c_str());
-  return test::ReadFile(path);
+  return test::ReadFile(folder + "/" + name);
 }
 
-TEST_F(RawCliTest, FatImagesFromMkfsFatAreRecognisedByLengthAndConvertToEveryOutput) {
+void ExpectFatFiles(const std::string& folder) {
+  EXPECT_EQ(test::ListFolder(folder), (std::vector<std::string>{"README.TXT", "SUB"})) << folder;
+  EXPECT_EQ(test::ReadFile(folder + "/README.TXT"), kReadme);
+  EXPECT_TRUE(test::ReadFile(folder + "/SUB/DATA.BIN") == kData);
+}
+
+// Japanese names and dots in folder names, on the source side and on the
+// output side, change nothing.
+TEST_F(RawCliTest, FatDisksFromMkfsFatAreRecognisedByLengthAndConvertToEveryOutput) {
   ASSERT_FALSE(outputs_.empty());
   struct Case {
-    const char* name;
+    std::string name;
     const char* options;
     int kib;
     const char* description;
@@ -78,128 +86,99 @@ TEST_F(RawCliTest, FatImagesFromMkfsFatAreRecognisedByLengthAndConvertToEveryOut
     bool tfd_holds_it;
   };
   const Case cases[] = {
-      {"FAT144", "", 1440, "TFD形式(1.44M)", ".HD4", false},
-      {"FAT125", "-S 1024 -s 1 -g 2/8 -f 2 -r 192 -M 0xFE", 1232, "TFD形式(1.25M)", ".HDM", true},
+      {"ゲーム１", "", 1440, "TFD形式(1.44M)", ".HD4", false},
+      {"ゲーム２", "-S 1024 -s 1 -g 2/8 -f 2 -r 192 -M 0xFE", 1232, "TFD形式(1.25M)", ".HDM", true},
   };
+  const std::string folder = work_ / "ディスク.旧";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string source = work_ / (std::string(c.name) + ".IMG");
-    const std::string bytes = MakeFatImage(source, c.options, c.kib);
+    SCOPED_TRACE(c.description);
+    const std::string source = folder + "/" + c.name + ".img";
+    const std::string bytes = MakeFatImage(folder, c.name + ".img", c.options, c.kib);
     const auto info = program_.RunCli("--info " + ShellQuote(source));
-    EXPECT_NE(info.out.find("[TFD/BKDSK形式入力Plug-in Ver.1.01]"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find(c.description), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("[TFD/BKDSK形式入力Plug-in Ver.1.01]"), npos) << info.out;
+    EXPECT_NE(info.out.find(c.description), npos) << info.out;
 
     for (const std::string& to : outputs_) {
       SCOPED_TRACE(to);
-      test::TempDir out;
-      const auto run = Convert(to, out.path(), source);
+      if (to == "FILE") {
+        EXPECT_EQ(Convert(to, source).status, 0);
+        ExpectFatFiles(folder + "/" + c.name);  // beside the source, named after it
+        continue;
+      }
+      const std::string out = work_ / (c.name + "出力." + to);
+      ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+      const auto run = Convert(to, source, out);
       if (to == "TFD" && !c.tfd_holds_it) {
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.out.find("このイメージをTFD形式に変換する事はできません"), std::string::npos);
+        EXPECT_NE(run.out.find("このイメージをTFD形式に変換する事はできません"), npos);
         continue;
       }
       ASSERT_EQ(run.status, 0) << run.out << run.err;
+      EXPECT_NE(run.out.find(c.name + ".img"), npos) << run.out;
+      const std::string written = out + "/" + OnlyFile(out);
       if (to == "TFD" || to == "BKDSK") {
-        const std::string expected = c.name + std::string(to == "TFD" ? ".TFD" : c.bkdsk_extension);
-        EXPECT_EQ(OnlyFile(out.path()), expected);
-        EXPECT_TRUE(test::ReadFile(out / expected) == bytes);
-        continue;
-      }
-      if (to == "FILE") {
-        const auto found =
-            test::RunCommand("grep -rl 'hello from mtools' " + ShellQuote(out.path()));
-        EXPECT_EQ(found.status, 0) << "HELLO.TXT was not extracted";
+        EXPECT_EQ(written, out + "/" + c.name + (to == "TFD" ? ".TFD" : c.bkdsk_extension));
+        EXPECT_TRUE(test::ReadFile(written) == bytes);
         continue;
       }
       // Another image format: where a reader of it is there too, it must
-      // give back the same raw sectors.
-      const std::string written = OnlyFile(out.path());
+      // give back the same raw sectors and the same files.
       test::TempDir back;
-      const auto again = Convert("BKDSK", back.path(), out / written);
+      const auto again = Convert("BKDSK", written, back.path());
       if (again.status == 3) continue;  // no reader for it in this build
       ASSERT_EQ(again.status, 0) << again.out;
       EXPECT_TRUE(test::ReadFile(back / OnlyFile(back.path())) == bytes);
+      EXPECT_EQ(Convert("FILE", written).status, 0);
+      ExpectFatFiles(out + "/" + c.name);
     }
   }
 }
 
-TEST_F(RawCliTest, JapaneseNamesAndAnOutputFolderWithADot) {
-  const std::string folder = work_ / "ディスク.旧";
-  const std::string out = work_ / "出力.フォルダ";
-  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+// An FDD or FDI file of each raw capacity, converted to BKDSK (and to TFD,
+// for the one shape TFD holds), reads back through the raw reader as the
+// same disk.
+TEST_F(RawCliTest, FddAndFdiSourcesConvertToBkdskAndTfd) {
+  struct Format {
+    const char* writer;
+    const char* reader;
+    std::string extension;
+  };
+  const Format formats[] = {{"fdd_writer.dvw", "fdd_reader.dvr", ".FDD"},
+                            {"fdi_writer.dvw", "fdi_reader.dvr", ".FDI"}};
+  const std::pair<test::DiskShape, std::string> shapes[] = {
+      {test::ShapeNamed("640K"), ".DD6"},  {test::ShapeNamed("720K"), ".DD9"},
+      {test::ShapeNamed("1.21M"), ".HD5"}, {test::ShapeNamed("1.25M"), ".HDM"},
+      {test::ShapeNamed("1.44M"), ".HD4"}, {test::ShapeNamed("mixed2HD"), ".HDB"},
+      {{"1M26", 154, 26, 1}, ".H01"},
+  };
+  const auto raw_reader = test::LoadBuiltPlugin("tfd_reader.dvr");
   auto disk = test::NewDiskImage();
-  test::BuildDisk(*disk, test::ShapeNamed("640K"));
-  const auto raw = test::RawBytes(*disk);
-  test::WriteFile(folder + "/ゲーム１.ｉｍｇ", raw);
-
-  const auto run = Convert("BKDSK", out, folder + "/ゲーム１.ｉｍｇ");
-  ASSERT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("ゲーム１.ｉｍｇ"), std::string::npos) << run.out;
-  EXPECT_EQ(test::ListFolder(out), std::vector<std::string>{"ゲーム１.DD6"});
-  EXPECT_TRUE(test::ReadFile(out + "/ゲーム１.DD6") == std::string(raw.begin(), raw.end()));
-}
-
-// An FDD or FDI file of each raw capacity, converted by the command line to
-// BKDSK and TFD, reads back through the raw reader as the same disk.
-class ImageToRawTest : public RawCliTest {
- protected:
-  void CheckFormat(const std::string& writer_name, const std::string& reader_name,
-                   const std::string& extension) {
-    if (!Built(writer_name) || !Built(reader_name)) {
-      GTEST_SKIP() << writer_name << " or " << reader_name << " is not in the program folder";
-    }
-    const auto writer = test::LoadBuiltPlugin(writer_name);
-    const auto raw_reader = test::LoadBuiltPlugin("tfd_reader.dvr");
-    struct Case {
-      test::DiskShape shape;
-      const char* bkdsk_extension;
-    };
-    const Case cases[] = {
-        {test::ShapeNamed("640K"), ".DD6"},  {test::ShapeNamed("720K"), ".DD9"},
-        {test::ShapeNamed("1.21M"), ".HD5"}, {test::ShapeNamed("1.25M"), ".HDM"},
-        {test::ShapeNamed("1.44M"), ".HD4"}, {test::ShapeNamed("mixed2HD"), ".HDB"},
-        {{"1M26", 154, 26, 1}, ".H01"},
-    };
-    auto disk = test::NewDiskImage();
-    auto back = test::NewDiskImage();
-    for (const Case& c : cases) {
-      SCOPED_TRACE(c.shape.name);
-      test::BuildDisk(*disk, c.shape, 21);
-      const std::string raw = [&] {
-        const auto bytes = test::RawBytes(*disk);
-        return std::string(bytes.begin(), bytes.end());
-      }();
-      const std::string source = work_ / ("GAME" + extension);
+  auto back = test::NewDiskImage();
+  int ran = 0;
+  for (const Format& format : formats) {
+    if (!Built(format.writer) || !Built(format.reader)) continue;
+    ++ran;
+    const auto writer = test::LoadBuiltPlugin(format.writer);
+    for (const auto& [shape, bkdsk_extension] : shapes) {
+      SCOPED_TRACE(std::string(shape.name) + format.extension);
+      test::BuildDisk(*disk, shape, 21);
+      const std::vector<uint8_t> raw = test::RawBytes(*disk);
+      const std::string source = work_ / ("GAME" + format.extension);
       ASSERT_EQ(writer.WriteDisk(*disk, source).result, 0);
-
-      std::vector<std::pair<std::string, std::string>> targets = {{"BKDSK", c.bkdsk_extension}};
-      if (std::string(c.shape.name) == "1.25M") targets.push_back({"TFD", ".TFD"});
-      for (const auto& [to, out_extension] : targets) {
-        SCOPED_TRACE(to);
+      std::vector<std::pair<std::string, std::string>> targets = {{"BKDSK", bkdsk_extension}};
+      if (shape.name == std::string("1.25M")) targets.push_back({"TFD", ".TFD"});
+      for (const auto& [to, extension] : targets) {
         test::TempDir out;
-        const auto run = Convert(to, out.path(), source);
-        ASSERT_EQ(run.status, 0) << run.out;
-        ASSERT_EQ(OnlyFile(out.path()), "GAME" + out_extension);
-        const std::string written = out / ("GAME" + out_extension);
-        EXPECT_TRUE(test::ReadFile(written) == raw);
-        ASSERT_EQ(raw_reader.ReadDisk(written, *back).result, 0);
-        EXPECT_EQ(back->track_count, c.shape.tracks);
-        EXPECT_EQ(back->sectors_per_track, c.shape.sectors);
-        EXPECT_EQ(back->size_code, c.shape.size_code);
-        const auto back_bytes = test::RawBytes(*back);
-        EXPECT_TRUE(std::string(back_bytes.begin(), back_bytes.end()) == raw);
+        const auto run = Convert(to, source, out.path());
+        ASSERT_EQ(run.status, 0) << to << run.out;
+        ASSERT_EQ(OnlyFile(out.path()), "GAME" + extension);
+        ASSERT_EQ(raw_reader.ReadDisk(out / ("GAME" + extension), *back).result, 0);
+        EXPECT_TRUE(test::RawBytes(*back) == raw) << to;
       }
     }
   }
-};
-
-TEST_F(ImageToRawTest, FddConvertsToBkdskAndTfd) {
-  CheckFormat("fdd_writer.dvw", "fdd_reader.dvr", ".FDD");
-}
-
-TEST_F(ImageToRawTest, FdiConvertsToBkdskAndTfd) {
-  CheckFormat("fdi_writer.dvw", "fdi_reader.dvr", ".FDI");
+  if (ran == 0) GTEST_SKIP() << "no FDD or FDI reader and writer built yet";
 }
 
 }  // namespace

@@ -1,63 +1,37 @@
 #include "extract_support.h"
 
-#include <dirent.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 namespace dravik::test {
-namespace {
 
-void ReadTreeInto(const std::string& folder, const std::string& rel,
-                  std::map<std::string, std::string>& tree) {
-  DIR* dir = opendir((folder + rel).c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  for (const std::string& name : names) {
-    const std::string path = folder + rel + name;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISLNK(st.st_mode)) {
-      char target[4096] = {};
-      const ssize_t n = readlink(path.c_str(), target, sizeof(target) - 1);
-      tree[rel + name + "@"] = n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
-    } else if (S_ISDIR(st.st_mode)) {
-      tree[rel + name + "/"] = "";
-      ReadTreeInto(folder, rel + name + "/", tree);
+Tree ReadTree(const std::string& folder) {
+  namespace fs = std::filesystem;
+  const std::string root = folder.back() == '/' ? folder : folder + "/";
+  Tree tree;
+  std::error_code error;
+  // Links are listed, never followed.
+  for (const auto& entry : fs::recursive_directory_iterator(root, error)) {
+    const std::string path = entry.path().string();
+    const std::string rel = path.substr(root.size());
+    if (entry.is_symlink()) {
+      tree[rel + "@"] = fs::read_symlink(entry.path()).string();
+    } else if (entry.is_directory()) {
+      tree[rel + "/"] = "";
     } else {
-      tree[rel + name] = ReadFile(path);
+      tree[rel] = ReadFile(path);
     }
   }
-}
-
-}  // namespace
-
-std::map<std::string, std::string> ReadTree(const std::string& folder) {
-  std::map<std::string, std::string> tree;
-  ReadTreeInto(folder.back() == '/' ? folder : folder + "/", "", tree);
   return tree;
 }
 
-std::string DiffTrees(const std::map<std::string, std::string>& expected,
-                      const std::map<std::string, std::string>& actual) {
+std::string DiffTrees(const Tree& expected, const Tree& actual) {
   std::string diff;
   for (const auto& [path, content] : expected) {
     const auto it = actual.find(path);
-    if (it == actual.end()) {
-      diff += "missing " + path + "\n";
-    } else if (it->second != content) {
-      diff += "differs " + path + " (" + std::to_string(it->second.size()) + " bytes, expected " +
-              std::to_string(content.size()) + ")\n";
-    }
+    if (it == actual.end()) diff += "missing " + path + "\n";
+    if (it != actual.end() && it->second != content) diff += "differs " + path + "\n";
   }
   for (const auto& [path, content] : actual) {
     if (expected.count(path) == 0) diff += "extra " + path + "\n";
@@ -76,38 +50,6 @@ const FatLayout& FatLayoutOf(const std::string& shape) {
     if (shape == l.shape) return l;
   }
   throw std::invalid_argument("no FAT layout for " + shape);
-}
-
-FatTools::FatTools(std::string folder) : folder_(std::move(folder)) {
-  WriteFile(folder_ + "mtoolsrc", "MTOOLS_SKIP_CHECK=1\nMTOOLS_NO_VFAT=1\n");
-  WriteFile(folder_ + "mtoolsrc932",
-            "MTOOLS_SKIP_CHECK=1\nMTOOLS_NO_VFAT=1\nDEFAULT_CODEPAGE=932\n");
-}
-
-bool FatTools::available() const {
-  return Run("command -v mkfs.fat && command -v mcopy && command -v mmd && command -v mdel")
-             .status == 0;
-}
-
-CommandResult FatTools::Run(const std::string& command, bool sjis) const {
-  return RunCommand(
-      "export PATH=/usr/sbin:/sbin:$PATH LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1 MTOOLSRC=" +
-      ShellQuote(folder_ + (sjis ? "mtoolsrc932" : "mtoolsrc")) + "; cd " + ShellQuote(folder_) +
-      " && " + command);
-}
-
-std::string FatTools::Format(const std::string& shape, const std::string& image) {
-  const FatLayout& l = FatLayoutOf(shape);
-  const DiskShape& s = ShapeNamed(shape);
-  const uint32_t root_entries = (l.data_start - l.root_start) * l.sector_length / 32;
-  const uint32_t kilobytes = l.sector_length * s.sectors * s.tracks / 1024;
-  char command[256];
-  std::snprintf(command, sizeof(command),
-                "mkfs.fat -C -a --invariant -F 12 -f 2 -R 1 -n DRAVIKVOL -M 0x%02X -S %u -s %u "
-                "-r %u -g 2/%d %s %u",
-                l.media, l.sector_length, l.sectors_per_cluster, root_entries, s.sectors,
-                ShellQuote(image).c_str(), kilobytes);
-  return command;
 }
 
 FatBuilder::FatBuilder(const std::string& shape) : layout_(FatLayoutOf(shape)) {

@@ -10,18 +10,17 @@
 #include <vector>
 
 #include "disk_builder.h"
-#include "dravik/disk_image.h"
 #include "test_support.h"
 
 namespace dravik::test {
 
 // Everything below folder, by path relative to it: a file maps to its
 // bytes, a folder ("A/B/") to "", a symbolic link ("L@") to its target.
-std::map<std::string, std::string> ReadTree(const std::string& folder);
+using Tree = std::map<std::string, std::string>;
+Tree ReadTree(const std::string& folder);
 
 // "" when both trees are equal; else the paths missing, extra or different.
-std::string DiffTrees(const std::map<std::string, std::string>& expected,
-                      const std::map<std::string, std::string>& actual);
+std::string DiffTrees(const Tree& expected, const Tree& actual);
 
 // Where a standard FAT12 layout puts its parts, in sectors.
 struct FatLayout {
@@ -34,23 +33,6 @@ struct FatLayout {
   uint32_t data_start;
 };
 const FatLayout& FatLayoutOf(const std::string& shape);
-
-// mkfs.fat and mtools, run in a folder with a private configuration.
-class FatTools {
- public:
-  explicit FatTools(std::string folder);
-  bool available() const;
-  // A shell command run in the folder; mtools reads Shift-JIS names only
-  // when sjis is set (with it, mtools adds long-name entries to plain names
-  // in subfolders, which would move entries about).
-  CommandResult Run(const std::string& command, bool sjis = false) const;
-  // The mkfs.fat command that formats image with the FAT layout of shape,
-  // labelled DRAVIKVOL.
-  static std::string Format(const std::string& shape, const std::string& image);
-
- private:
-  std::string folder_;
-};
 
 class FatBuilder {
  public:
