@@ -157,6 +157,12 @@ std::vector<uint8_t> RawBytes(const DiskImage& image) {
   return raw;
 }
 
+std::string IdText(const SectorId& id) {
+  char buf[32];
+  std::snprintf(buf, sizeof(buf), "%d %d %d %d %d %d", id.c, id.h, id.r, id.n, id.deleted, id.mfm);
+  return buf;
+}
+
 std::string CompareDisks(const DiskImage& expected, const DiskImage& actual) {
   char buf[160];
   if (expected.track_count != actual.track_count) {

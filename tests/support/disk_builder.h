@@ -58,6 +58,9 @@ const std::vector<RecordSpoiler>& RecordSpoilers();
 // as a plain sector dump holds them.
 std::vector<uint8_t> RawBytes(const DiskImage& image);
 
+// "c h r n deleted mfm" in decimal, for comparing one ID in a test.
+std::string IdText(const SectorId& id);
+
 // Empty string when both describe the same disk: track count, every used ID
 // below it and its data (walked as writers walk it); else what differs.
 std::string CompareDisks(const DiskImage& expected, const DiskImage& actual);
