@@ -10,25 +10,26 @@ bin="$build/bin"
 [ -x "$wrap" ] || exit 0
 seeds="$build/seeds"
 rm -rf "$seeds"
-for target in fdd_reader fdi_reader fdd_writer fdi_writer; do
+writers="fdd_writer fdi_writer tfd_writer bkdsk_writer"
+for target in fdd_reader fdi_reader $writers; do
   mkdir -p "$seeds/${target}_fuzzer"
 done
 # A few sectors of text; the rest of each disk is 0xE5 filler.
 raw="$seeds/raw.bin"
 seq 1 700 >"$raw"
-for shape in "154 8 3" "160 18 2" "80 9 2" "154 1 0" "4 26 0"; do
+for shape in "154 8 3" "160 18 2" "160 9 2" "160 8 2" "80 9 2" "154 1 0" "4 26 0"; do
   name=$(echo "$shape" | tr ' ' '_')
   # shellcheck disable=SC2086
   "$wrap" -t SEED $shape "$raw" "$seeds/fdd_reader_fuzzer/$name.FDD" "$bin/fdd_writer.dvw"
   # A plain FDI stores every sector: only the small shapes.
   case $shape in
-    "154 8 3" | "160 18 2") ;;
+    "154 8 3" | "160 18 2" | "160 9 2" | "160 8 2") ;;
     *)
       # shellcheck disable=SC2086
       "$wrap" $shape "$raw" "$seeds/fdi_reader_fuzzer/$name.FDI" "$bin/fdi_writer.dvw"
       ;;
   esac
-  for writer in fdd_writer fdi_writer; do
+  for writer in $writers; do
     # shellcheck disable=SC2086
     "$wrap" -t SEED --record $shape "$raw" "$seeds/${writer}_fuzzer/$name.rec"
   done
