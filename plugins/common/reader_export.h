@@ -1,0 +1,59 @@
+// The frame every input plug-in's GetFileInfo and ReadDisk share, as
+// WriterExport is for WriteDisk: exceptions kept inside, the caller's
+// buffers emptied, the source opened; then the reader's own body.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "dravik/plugin_api.h"
+#include "file_io.h"
+#include "plugin_export.h"
+
+namespace dravik {
+
+namespace reader_export_detail {
+
+// Emptied buffers, opened source, then body; direct, when it is set, is
+// refused before anything is opened.
+template <class Body>
+int Run(const char* path, const int* direct, char* message, char* title, int16_t* multi_disk,
+        Body&& body) noexcept {
+  return GuardExport(message, [&] {
+    SetMessage(message, "");
+    CopyText(title, kPluginTitleSize, "");
+    if (multi_disk != nullptr) *multi_disk = 0;
+    if (direct != nullptr && DirectFlagSet(*direct)) {
+      SetMessage(message, kMsgUnsupportedConversion);
+      return kResultFailed;
+    }
+    InputFile file;
+    if (path == nullptr || !file.Open(path)) {
+      SetMessage(message, kMsgSourceOpenError);
+      return kResultFailed;
+    }
+    return body(file);
+  });
+}
+
+}  // namespace reader_export_detail
+
+// Empties message and title (either may be nullptr), sets *multi_disk to 0
+// when given, opens path and hands the open file to body, an
+// int(InputFile&). A source that cannot be opened is result 8 with the
+// shared message; the file is closed when the call returns, on every path.
+template <class Body>
+int ReaderExport(const char* path, char* message, char* title, int16_t* multi_disk,
+                 Body&& body) noexcept {
+  return reader_export_detail::Run(path, nullptr, message, title, multi_disk, body);
+}
+
+// ReaderExport for ReadDisk of a reader without direct conversion: a set
+// direct flag (its low 16 bits) is refused with result 8 and a message
+// before the source is opened.
+template <class Body>
+int ReadDiskExport(const char* path, int direct, char* message, char* title, Body&& body) noexcept {
+  return reader_export_detail::Run(path, &direct, message, title, nullptr, body);
+}
+
+}  // namespace dravik
