@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include "dravik/plugin_api.h"
 #include "file_io.h"
@@ -54,6 +56,27 @@ int ReaderExport(const char* path, char* message, char* title, int16_t* multi_di
 template <class Body>
 int ReadDiskExport(const char* path, int direct, char* message, char* title, Body&& body) noexcept {
   return reader_export_detail::Run(path, &direct, message, title, nullptr, body);
+}
+
+// GetPluginInfo of an input plug-in: kind 0, interface version 1, the
+// description and caps; the extension and label buffers stay untouched.
+inline int InputPluginInfo(std::string_view description, std::initializer_list<int> caps,
+                           char* identity, uint8_t* caps_out) noexcept {
+  return GuardExport(nullptr, [&] {
+    return FillPluginInfo({kKindInput, description, caps}, identity, caps_out, nullptr, nullptr);
+  });
+}
+
+// The frame of IsSupport: exceptions kept inside, the source opened (a
+// source that cannot be opened is result 6), then body, an
+// int(InputFile&). The message buffer is the body's to use.
+template <class Body>
+int SupportExport(const char* path, Body&& body) noexcept {
+  return GuardExport(nullptr, [&] {
+    InputFile file;
+    if (path == nullptr || !file.Open(path)) return kResultReadError;
+    return body(file);
+  });
 }
 
 }  // namespace dravik

@@ -10,9 +10,11 @@
 
 #include "byte_order.h"
 #include "disk_data.h"
+#include "disk_title.h"
 #include "fdd_layout.h"
 #include "file_io.h"
 #include "plugin_export.h"
+#include "reader_export.h"
 
 namespace dravik {
 namespace {
@@ -66,15 +68,8 @@ void SetGeometry(DiskImage& image) {
   image.track_count = static_cast<uint8_t>(last < 1 ? 1 : last + 1);
 }
 
-int ReadDiskBody(const char* path, DiskImage& image, ProgressCallback progress, char* message,
+int ReadDiskBody(InputFile& file, DiskImage& image, ProgressCallback progress, char* message,
                  char* title) {
-  SetMessage(message, "");
-  CopyText(title, kPluginTitleSize, "");
-  InputFile file;
-  if (!file.Open(path)) {
-    SetMessage(message, kMsgSourceOpenError);
-    return kResultFailed;
-  }
   Header header;
   if (!ReadHeader(file, header)) return kResultReadError;
   const std::optional<std::string_view> comment = Comment(header);
@@ -92,10 +87,7 @@ int ReadDiskBody(const char* path, DiskImage& image, ProgressCallback progress, 
     return kResultFailed;
   }
 
-  // The record keeps the disk's own bytes; host-side texts get UTF-8.
-  std::memcpy(image.title, comment->data(), comment->size());
-  image.title[comment->size()] = '\0';
-  CopySjisText(title, kPluginTitleSize, *comment);
+  SetDiskTitle(image, *comment, title);
   char text[kPluginTitleSize];
   CopySjisText(text, sizeof(text), *comment);
 
@@ -137,17 +129,12 @@ using namespace dravik;
 
 extern "C" {
 
-DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, char* label) {
-  return GuardExport(nullptr, [&] {
-    return FillPluginInfo({kKindInput, "FDD形式入力Plug-in Ver.1.00", {kCapDiskImage, kCapTitle}},
-                          identity, caps, extension, label);
-  });
+DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char*, char*) {
+  return InputPluginInfo("FDD形式入力Plug-in Ver.1.00", {kCapDiskImage, kCapTitle}, identity, caps);
 }
 
 DRAVIK_EXPORT int IsSupport(const char* path, char* /*message*/) {
-  return GuardExport(nullptr, [&] {
-    InputFile file;
-    if (!file.Open(path)) return kResultReadError;
+  return SupportExport(path, [&](InputFile& file) {
     Header header;
     if (!ReadHeader(file, header)) return kResultNotMine;
     // The version digits are left to GetFileInfo, which names them.
@@ -157,15 +144,7 @@ DRAVIK_EXPORT int IsSupport(const char* path, char* /*message*/) {
 }
 
 DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char* title, int16_t* multi_disk) {
-  return GuardExport(message, [&] {
-    SetMessage(message, "");
-    CopyText(title, kPluginTitleSize, "");
-    if (multi_disk != nullptr) *multi_disk = 0;
-    InputFile file;
-    if (!file.Open(path)) {
-      SetMessage(message, kMsgSourceOpenError);
-      return kResultFailed;
-    }
+  return ReaderExport(path, message, title, multi_disk, [&](InputFile& file) {
     Header header;
     if (!ReadHeader(file, header)) return kResultReadError;
     if (std::memcmp(header.data(), fdd::kMagic, fdd::kMagicLength) != 0) {
@@ -184,8 +163,8 @@ DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char* title, int1
 
 DRAVIK_EXPORT int ReadDisk(const char* path, void* target, int /*disk_number*/, int /*direct*/,
                            ProgressCallback progress, char* message, char* title) {
-  return GuardExport(message, [&] {
-    return ReadDiskBody(path, *static_cast<DiskImage*>(target), progress, message, title);
+  return ReaderExport(path, message, title, nullptr, [&](InputFile& file) {
+    return ReadDiskBody(file, *static_cast<DiskImage*>(target), progress, message, title);
   });
 }
 

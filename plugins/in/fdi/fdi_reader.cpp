@@ -12,7 +12,9 @@
 #include "disk_data.h"
 #include "fdi_layout.h"
 #include "file_io.h"
+#include "interleave.h"
 #include "plugin_export.h"
+#include "reader_export.h"
 
 namespace dravik {
 namespace {
@@ -133,31 +135,22 @@ bool InterleavableRows(const DiskImage& image) {
   return true;
 }
 
-// Sector m of a row stored in R order goes to slot 2m in the first half and
-// 2(m - 13) + 1 in the second: R = 1, 14, 2, 15, ..., 13, 26.
+// The row was stored in R order; each sector and its ID move to their
+// interleaved slot: R = 1, 14, 2, 15, ..., 13, 26.
 void Deinterleave(SectorId* row, uint8_t* bytes) {
-  constexpr int kHalf = kMaxSectorsPerTrack / 2;
   const size_t length = SectorLength(row[0].n);
   std::array<uint8_t, fdi::kMaxTrackBytes> stored;
   std::array<SectorId, kMaxSectorsPerTrack> ids;
   std::memcpy(stored.data(), bytes, length * kMaxSectorsPerTrack);
   std::memcpy(ids.data(), row, sizeof(ids));
   for (int m = 0; m < kMaxSectorsPerTrack; ++m) {
-    const int d = m < kHalf ? 2 * m : 2 * (m - kHalf) + 1;
+    const int d = InterleavedSlot(m, kMaxSectorsPerTrack);
     std::memcpy(bytes + d * length, stored.data() + m * length, length);
     row[d] = ids[m];
   }
 }
 
-int ReadDiskBody(const char* path, DiskImage& image, ProgressCallback progress, char* message,
-                 char* title) {
-  SetMessage(message, "");
-  CopyText(title, kPluginTitleSize, "");
-  InputFile file;
-  if (!file.Open(path)) {
-    SetMessage(message, kMsgSourceOpenError);
-    return kResultFailed;
-  }
+int ReadDiskBody(InputFile& file, DiskImage& image, ProgressCallback progress, char* message) {
   Header header;
   if (!file.ReadExact(header.data(), header.size())) return kResultReadError;
 
@@ -209,17 +202,12 @@ using namespace dravik;
 
 extern "C" {
 
-DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, char* label) {
-  return GuardExport(nullptr, [&] {
-    return FillPluginInfo({kKindInput, "FDI形式入力Plug-in Ver.1.01", {kCapDiskImage}}, identity,
-                          caps, extension, label);
-  });
+DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char*, char*) {
+  return InputPluginInfo("FDI形式入力Plug-in Ver.1.01", {kCapDiskImage}, identity, caps);
 }
 
 DRAVIK_EXPORT int IsSupport(const char* path, char* /*message*/) {
-  return GuardExport(nullptr, [&] {
-    InputFile file;
-    if (!file.Open(path)) return kResultReadError;
+  return SupportExport(path, [&](InputFile& file) {
     Header header;
     if (!file.ReadExact(header.data(), header.size())) return kResultNotMine;
     if (!IsPlain(header)) return IsFdi2(header) ? kResultOk : kResultNotMine;
@@ -236,15 +224,7 @@ DRAVIK_EXPORT int IsSupport(const char* path, char* /*message*/) {
 }
 
 DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char* title, int16_t* multi_disk) {
-  return GuardExport(message, [&] {
-    SetMessage(message, "");
-    CopyText(title, kPluginTitleSize, "");
-    if (multi_disk != nullptr) *multi_disk = 0;
-    InputFile file;
-    if (!file.Open(path)) {
-      SetMessage(message, kMsgSourceOpenError);
-      return kResultFailed;
-    }
+  return ReaderExport(path, message, title, multi_disk, [&](InputFile& file) {
     Header header;
     if (!file.ReadExact(header.data(), header.size())) return kResultReadError;
     if (IsPlain(header)) {
@@ -258,8 +238,8 @@ DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char* title, int1
 
 DRAVIK_EXPORT int ReadDisk(const char* path, void* target, int /*disk_number*/, int /*direct*/,
                            ProgressCallback progress, char* message, char* title) {
-  return GuardExport(message, [&] {
-    return ReadDiskBody(path, *static_cast<DiskImage*>(target), progress, message, title);
+  return ReaderExport(path, message, title, nullptr, [&](InputFile& file) {
+    return ReadDiskBody(file, *static_cast<DiskImage*>(target), progress, message);
   });
 }
 

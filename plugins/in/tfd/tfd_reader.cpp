@@ -2,7 +2,9 @@
 // a few known disks, and the geometry follows from it.
 #include "disk_data.h"
 #include "file_io.h"
+#include "interleave.h"
 #include "plugin_export.h"
+#include "reader_export.h"
 #include "tfd_layout.h"
 
 namespace dravik {
@@ -15,31 +17,18 @@ const tfd::Capacity* CapacityOf(int64_t length) {
   return nullptr;
 }
 
-// The slot that sector j (in file order) takes in a 2:1 interleaved row:
-// R = 1, 14, 2, 15, ... for 26 sectors.
-int InterleavedSlot(int j, int sectors) {
-  const int half = sectors / 2;
-  return j < half ? 2 * j : 2 * (j - half) + 1;
-}
-
-// Opens the source and finds its capacity; any result but 0 ends the call.
-int OpenSource(const char* path, InputFile& file, const tfd::Capacity*& capacity, char* message) {
-  if (!file.Open(path)) {
-    SetMessage(message, kMsgSourceOpenError);
-    return kResultFailed;
-  }
+// The capacity the source's length names; result 6 when the length cannot
+// be told, 8 (without a message) when no capacity has it.
+int FindCapacity(InputFile& file, const tfd::Capacity*& capacity) {
   const int64_t length = file.Size();
   if (length < 0) return kResultReadError;
   capacity = CapacityOf(length);
   return capacity != nullptr ? kResultOk : kResultFailed;
 }
 
-int ReadRawDisk(const char* path, DiskImage& image, ProgressCallback progress, char* message) {
-  InputFile file;
+int ReadRawDisk(InputFile& file, DiskImage& image, ProgressCallback progress, char* message) {
   const tfd::Capacity* capacity = nullptr;
-  if (const int result = OpenSource(path, file, capacity, message); result != kResultOk) {
-    return result;
-  }
+  if (const int result = FindCapacity(file, capacity); result != kResultOk) return result;
 
   image.track_count = capacity->track_count;
   image.head_count = 2;
@@ -81,30 +70,23 @@ using namespace dravik;
 
 extern "C" {
 
-DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, char* label) {
-  return GuardExport(nullptr, [&] {
-    return FillPluginInfo({kKindInput, "TFD/BKDSK形式入力Plug-in Ver.1.01", {kCapDiskImage}},
-                          identity, caps, extension, label);
-  });
+DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char*, char*) {
+  return InputPluginInfo("TFD/BKDSK形式入力Plug-in Ver.1.01", {kCapDiskImage}, identity, caps);
 }
 
 DRAVIK_EXPORT int IsSupport(const char* path, char* message) {
-  return GuardExport(message, [&] {
-    message[0] = '\0';
-    InputFile file;
-    if (!file.Open(path)) return kResultReadError;
-    const int64_t length = file.Size();
-    if (length < 0) return kResultReadError;
-    return CapacityOf(length) != nullptr ? kResultOk : kResultNotMine;
+  return SupportExport(path, [&](InputFile& file) {
+    SetMessage(message, "");
+    const tfd::Capacity* capacity = nullptr;
+    const int result = FindCapacity(file, capacity);
+    return result == kResultFailed ? kResultNotMine : result;
   });
 }
 
-DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char*, int16_t* multi_disk) {
-  return GuardExport(message, [&] {
-    *multi_disk = 0;
-    InputFile file;
+DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char* title, int16_t* multi_disk) {
+  return ReaderExport(path, message, title, multi_disk, [&](InputFile& file) {
     const tfd::Capacity* capacity = nullptr;
-    const int result = OpenSource(path, file, capacity, message);
+    const int result = FindCapacity(file, capacity);
     if (result == kResultOk) SetMessage(message, capacity->description);
     return result;
   });
@@ -112,14 +94,8 @@ DRAVIK_EXPORT int GetFileInfo(const char* path, char* message, char*, int16_t* m
 
 DRAVIK_EXPORT int ReadDisk(const char* path, void* target, int, int direct,
                            ProgressCallback progress, char* message, char* title) {
-  return GuardExport(message, [&] {
-    message[0] = '\0';
-    title[0] = '\0';
-    if (DirectFlagSet(direct)) {
-      SetMessage(message, kMsgUnsupportedConversion);
-      return kResultFailed;
-    }
-    return ReadRawDisk(path, *static_cast<DiskImage*>(target), progress, message);
+  return ReadDiskExport(path, direct, message, title, [&](InputFile& file) {
+    return ReadRawDisk(file, *static_cast<DiskImage*>(target), progress, message);
   });
 }
 
