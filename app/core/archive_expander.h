@@ -27,7 +27,7 @@ class ArchiveExpander {
  public:
   explicit ArchiveExpander(ArchiverLibraries libraries = {});
   // Releases the archivers.
-  virtual ~ArchiveExpander();
+  ~ArchiveExpander();
   ArchiveExpander(const ArchiveExpander&) = delete;
   ArchiveExpander& operator=(const ArchiveExpander&) = delete;
 
@@ -39,16 +39,15 @@ class ArchiveExpander {
   // Empties the temporary folder (except path itself, when it lies there),
   // then unpacks path when it is an archive a library accepts. Not ok when
   // a library failed: the drop stops.
-  virtual ExpandResult ExpandIfArchive(const std::string& path, Host& host);
+  ExpandResult ExpandIfArchive(const std::string& path, Host& host);
   // Shut-down: unloads the libraries; a private folder is removed, the
   // window's draviktemp/ stays.
   void ReleaseArchivers();
 
   // The folder the archive's files land in, ending in "/"; "" when there is
   // none.
-  virtual const std::string& temp_folder() const { return folder_; }
+  const std::string& temp_folder() const { return folder_; }
   bool lzh_loaded() const { return lzh_.loaded(); }
-  bool zip_loaded() const { return zip_.loaded(); }
 
  private:
   bool Attempt(const SharedLibrary& library, const char* check_name, const char* run_name,

@@ -44,14 +44,12 @@ std::string_view FailureText(int result, std::string_view otherwise) {
 thread_local ConversionDriver* t_active_driver = nullptr;
 
 int ProgressThunk(int done, int total, char* message) {
-  return t_active_driver == nullptr ? 0
-                                    : t_active_driver->OnProgress(done, total, message);
+  return t_active_driver == nullptr ? 0 : t_active_driver->OnProgress(done, total, message);
 }
 
 class ActiveDriverScope {
  public:
-  explicit ActiveDriverScope(ConversionDriver* driver)
-      : previous_(t_active_driver) {
+  explicit ActiveDriverScope(ConversionDriver* driver) : previous_(t_active_driver) {
     t_active_driver = driver;
   }
   ~ActiveDriverScope() { t_active_driver = previous_; }
@@ -126,8 +124,7 @@ Flow ConversionDriver::DescribeDroppedFile(const std::string& path) {
 Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
   host_.FocusWindow();
   if (!describe) {
-    if (settings_.selected_output < 0 ||
-        settings_.selected_output > registry_.output_count() - 1) {
+    if (settings_.selected_output < 0 || settings_.selected_output > registry_.output_count() - 1) {
       return Fail(kMsgNoOutput);
     }
     if (settings_.use_output_folder && settings_.output_folder.empty()) {
@@ -152,30 +149,121 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
     // An archive dropped from inside the temporary folder is not one of its
     // own files.
     if (SameFile(source, path)) continue;
-    const Flow flow =
-        describe ? DescribeSourceFile(source) : ConvertSourceFile(source, true, path);
+    const Flow flow = describe ? DescribeSourceFile(source) : ConvertSourceFile(source, true, path);
     if (flow == Flow::kStop) return Flow::kStop;
   }
   return Flow::kContinue;
 }
 
-ConversionDriver::Probe ConversionDriver::ProbeSource(const std::string& source) {
+// One source file on its way from its reader to the selected writer (none
+// when it is only described).
+struct ConversionDriver::SourceJob {
+  SourceJob(const std::string& source_path, const InputPlugin& reader, const OutputPlugin* writer,
+            bool in_archive, const std::string& archive)
+      : source(source_path),
+        input(reader),
+        output(writer),
+        from_archive(in_archive),
+        archive_path(archive),
+        direct(reader.Has(kCapDirect)),
+        base(reader.Has(kCapKeepExtension) ? KeepExtensionName(source_path) : source_path),
+        extension(direct || writer == nullptr ? reader.extension : writer->extension) {}
+
+  const std::string& source;
+  const InputPlugin& input;
+  const OutputPlugin* output;
+  const bool from_archive;
+  const std::string& archive_path;
+  // The reader writes the output itself; no writer is called.
+  const bool direct;
+  // What the output names are formed from, and the extension they get.
+  const std::string base;
+  const std::string extension;
+  OutputFile comment;
+  TextBuffer<kMessageSize> message;
+  TextBuffer<kPluginTitleSize> title;
+  int16_t multi_disk = 0;
+};
+
+// Where one disk goes, or why it cannot go anywhere.
+struct ConversionDriver::DiskPaths {
+  std::string output;
+  std::string debug;  // empty without a debug dump
+  std::string_view failure;
+};
+
+const InputPlugin* ConversionDriver::ChooseReader(const std::string& source, Flow& flow) {
+  Log("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(source)) + "   ----------");
+  if (!PathFits(source)) {
+    flow = Fail(kMsgConvertError);
+    return nullptr;
+  }
+  flow = Flow::kContinue;
   for (int i = 0; i < registry_.input_count(); ++i) {
     TextBuffer<kMessageSize> message;
     const int result = registry_.input(i).is_support(source.c_str(), message.bytes);
     LogPluginText(message.bytes, kMessageSize);
     switch (result) {
       case kResultOk:
-        return {ProbeOutcome::kChosen, i, result};
+        return &registry_.input(i);
       case kResultNotMine:
         continue;
       case kResultSkipped:
-        return {ProbeOutcome::kSkipped, i, result};
+        ++tally_.skipped;
+        return nullptr;
       default:
-        return {ProbeOutcome::kFailed, i, result};
+        flow = Fail(FailureText(result, kMsgProbeError));
+        return nullptr;
     }
   }
-  return {ProbeOutcome::kUnsupported, -1, kResultNotMine};
+  Log(kMsgUnsupported);
+  ++tally_.unsupported;
+  return nullptr;
+}
+
+std::string_view ConversionDriver::CallFileInfo(SourceJob& job) {
+  job.message.Clear();
+  const int result = job.input.get_file_info(job.source.c_str(), job.message.bytes, job.title.bytes,
+                                             &job.multi_disk);
+  LogPluginText(job.message.bytes, kMessageSize);
+  return result == kResultOk ? std::string_view{} : FailureText(result, kMsgInfoError);
+}
+
+ConversionDriver::DiskPaths ConversionDriver::PlanDisk(const SourceJob& job, int disk,
+                                                       bool multi) const {
+  DiskPaths paths;
+  const auto output =
+      BuildOutputPath(job.base, job.extension, job.from_archive, job.archive_path, disk, multi);
+  if (!output) {
+    paths.failure = kMsgConvertError;
+  } else if (SameFile(*output, job.source)) {
+    paths.failure = kMsgSameName;
+  } else {
+    paths.output = *output;
+    if (settings_.debug && !job.direct) paths.debug = DropExtension(*output) + ".dbg";
+  }
+  if (paths.debug.empty()) return paths;
+  if (!PathFits(paths.debug)) {
+    paths.failure = kMsgConvertError;
+  } else if (SameFile(paths.debug, job.source)) {
+    paths.failure = kMsgSameName;
+  }
+  return paths;
+}
+
+std::string_view ConversionDriver::OpenCommentFile(SourceJob& job) {
+  if (!settings_.write_comment || !job.input.Has(kCapTitle)) return {};
+  // Whether the source has several disks is not known yet: no first disk's
+  // name, with or without the suffix, may turn out to be the source before
+  // anything is written.
+  for (bool multi : {false, true}) {
+    if (PlanDisk(job, 1, multi).failure == kMsgSameName) return kMsgSameName;
+  }
+  const auto path = BuildOutputPath(job.base, ".txt", job.from_archive, job.archive_path, 0, false);
+  if (!path) return kMsgConvertError;
+  if (SameFile(*path, job.source)) return kMsgSameName;
+  if (!job.comment.Create(*path)) return kMsgCommentOpen;
+  return {};
 }
 
 Flow ConversionDriver::ConvertSourceFile(const std::string& source, bool from_archive,
@@ -183,163 +271,118 @@ Flow ConversionDriver::ConvertSourceFile(const std::string& source, bool from_ar
   BusyScope busy(host_);
   const int selected = settings_.selected_output;
   if (selected < 0 || selected > registry_.output_count() - 1) return Fail(kMsgNoOutput);
-  const OutputPlugin& output = registry_.output(selected);
+  Flow flow = Flow::kContinue;
+  const InputPlugin* input = ChooseReader(source, flow);
+  if (input == nullptr) return flow;
 
-  Log("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(source)) + "   ----------");
-  if (!PathFits(source)) return Fail(kMsgConvertError);
-
-  const Probe probe = ProbeSource(source);
-  switch (probe.outcome) {
-    case ProbeOutcome::kUnsupported:
-      Log(kMsgUnsupported);
-      ++tally_.unsupported;
-      return Flow::kContinue;
-    case ProbeOutcome::kSkipped:
-      ++tally_.skipped;
-      return Flow::kContinue;
-    case ProbeOutcome::kFailed:
-      return Fail(FailureText(probe.result, kMsgProbeError));
-    case ProbeOutcome::kChosen:
-      break;
+  SourceJob job(source, *input, &registry_.output(selected), from_archive, archive_path);
+  if (const auto failure = OpenCommentFile(job); !failure.empty()) return Fail(failure);
+  if (const auto failure = CallFileInfo(job); !failure.empty()) return Fail(failure);
+  if (job.comment.is_open() && !job.title.str().empty()) {
+    job.comment.Write("TITLE : " + job.title.str() + "\n");
   }
-  const InputPlugin& input = registry_.input(probe.plugin);
-  const bool direct = input.Has(kCapDirect);
-  const std::string base = input.Has(kCapKeepExtension) ? KeepExtensionName(source) : source;
-  const std::string& extension = direct ? input.extension : output.extension;
-
-  // Neither side file may take the place of the source; find out before
-  // anything is opened for writing.
-  if (settings_.debug && !direct) {
-    for (bool multi : {false, true}) {
-      const auto out = BuildOutputPath(base, extension, from_archive, archive_path, 1, multi);
-      if (out && SameFile(DropExtension(*out) + ".dbg", source)) return Fail(kMsgSameName);
-    }
-  }
-  OutputFile comment;
-  if (settings_.write_comment && input.Has(kCapTitle)) {
-    const auto path = BuildOutputPath(base, ".txt", from_archive, archive_path, 0, false);
-    if (!path) return Fail(kMsgConvertError);
-    if (SameFile(*path, source)) return Fail(kMsgSameName);
-    if (!comment.Create(*path)) return Fail(kMsgCommentOpen);
-  }
-
-  TextBuffer<kMessageSize> message;
-  TextBuffer<kPluginTitleSize> title;
-  int16_t multi_disk = 0;
-  const int info_result =
-      input.get_file_info(source.c_str(), message.bytes, title.bytes, &multi_disk);
-  LogPluginText(message.bytes, kMessageSize);
-  if (info_result != kResultOk) return Fail(FailureText(info_result, kMsgInfoError));
-  if (comment.is_open() && !title.str().empty()) {
-    comment.Write("TITLE : " + title.str() + "\n");
-  }
-
   for (int disk = 1;; ++disk) {
-    host_.ProcessPendingEvent();
-    const auto out_path = BuildOutputPath(base, extension, from_archive, archive_path,
-                                          disk, multi_disk != 0);
-    if (!out_path) return Fail(kMsgConvertError);
-    if (SameFile(*out_path, source)) return Fail(kMsgSameName);
-    std::string debug_path;
-    if (settings_.debug && !direct) {
-      debug_path = DropExtension(*out_path) + ".dbg";
-      if (!PathFits(debug_path)) return Fail(kMsgConvertError);
-      if (SameFile(debug_path, source)) return Fail(kMsgSameName);
-    }
-
-    std::vector<char> direct_target;
-    void* target;
-    if (direct) {
-      direct_target.assign(kOutputPathSize, '\0');
-      std::memcpy(direct_target.data(), out_path->data(), out_path->size());
-      target = direct_target.data();
-    } else {
-      std::memset(image_.get(), 0, sizeof(DiskImage));
-      target = image_.get();
-    }
-
-    message.Clear();
-    int read_result;
-    {
-      ActiveDriverScope active(this);
-      progress_scale_ = direct ? 100 : 50;
-      progress_offset_ = 0;
-      read_result = input.read_disk(source.c_str(), target, disk, direct ? 1 : 0,
-                                    &ProgressThunk, message.bytes, title.bytes);
-    }
-    LogPluginText(message.bytes, kMessageSize);
-
-    if (!debug_path.empty()) {
-      OutputFile dump;
-      const bool written = dump.Create(debug_path) &&
-                           dump.Write(image_.get(), kDebugDumpSize) && dump.Close();
-      Log(written ? kMsgDebugWritten : kMsgDebugFailed);
-    }
-    if (read_result != kResultOk && read_result != kResultMoreDisks) {
-      return Fail(FailureText(read_result, kMsgConvertError));
-    }
-    if (comment.is_open() && !title.str().empty()) {
-      comment.Write("  " + std::string(FileNameOf(*out_path)) + " : " + title.str() + "\n");
-    }
-
-    if (!direct) {
-      message.Clear();
-      int write_result;
-      {
-        ActiveDriverScope active(this);
-        progress_scale_ = 50;
-        progress_offset_ = 50;
-        write_result = output.write_disk(image_.get(), out_path->c_str(), 0, &ProgressThunk,
-                                         message.bytes);
-      }
-      LogPluginText(message.bytes, kMessageSize);
-      if (write_result != kResultOk) return Fail(FailureText(write_result, kMsgOutputError));
-    }
-    host_.SetProgress(0);
-
-    if (read_result == kResultOk) {
-      if (comment.is_open() && !comment.Close()) return Fail(kMsgWriteError);
-      Log(kMsgDone);
-      ++tally_.converted;
-      return Flow::kContinue;
+    switch (ConvertDisk(job, disk)) {
+      case DiskStep::kStopped:
+        return Flow::kStop;
+      case DiskStep::kMore:
+        continue;
+      case DiskStep::kLast:
+        if (job.comment.is_open() && !job.comment.Close()) return Fail(kMsgWriteError);
+        Log(kMsgDone);
+        ++tally_.converted;
+        return Flow::kContinue;
     }
   }
 }
 
-Flow ConversionDriver::DescribeSourceFile(const std::string& source) {
-  Log("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(source)) + "   ----------");
-  if (!PathFits(source)) return Fail(kMsgConvertError);
-  const Probe probe = ProbeSource(source);
-  switch (probe.outcome) {
-    case ProbeOutcome::kUnsupported:
-      Log(kMsgUnsupported);
-      ++tally_.unsupported;
-      return Flow::kContinue;
-    case ProbeOutcome::kSkipped:
-      ++tally_.skipped;
-      return Flow::kContinue;
-    case ProbeOutcome::kFailed:
-      return Fail(FailureText(probe.result, kMsgProbeError));
-    case ProbeOutcome::kChosen:
-      break;
+ConversionDriver::DiskStep ConversionDriver::ConvertDisk(SourceJob& job, int disk) {
+  host_.ProcessPendingEvent();
+  const DiskPaths paths = PlanDisk(job, disk, job.multi_disk != 0);
+  if (!paths.failure.empty()) return StopAt(paths.failure);
+
+  const int read_result = CallReader(job, disk, paths.output);
+  if (!paths.debug.empty()) WriteDebugDump(paths.debug);
+  if (read_result != kResultOk && read_result != kResultMoreDisks) {
+    return StopAt(FailureText(read_result, kMsgConvertError));
   }
-  const InputPlugin& input = registry_.input(probe.plugin);
-  Log("\r\n[" + SanitizeUtf8(input.description) + "]");
-  TextBuffer<kMessageSize> message;
-  TextBuffer<kPluginTitleSize> title;
-  int16_t multi_disk = 0;
-  const int result = input.get_file_info(source.c_str(), message.bytes, title.bytes, &multi_disk);
-  LogPluginText(message.bytes, kMessageSize);
-  if (result != kResultOk) return Fail(FailureText(result, kMsgInfoError));
-  if (!title.str().empty()) Log("\r\nTITLE : " + SanitizeUtf8(title.str()));
-  if (multi_disk != 0) Log("\r\n(複数ディスク)");
+  if (job.comment.is_open() && !job.title.str().empty()) {
+    job.comment.Write("  " + std::string(FileNameOf(paths.output)) + " : " + job.title.str() +
+                      "\n");
+  }
+  if (!job.direct) {
+    if (const auto failure = CallWriter(job, paths.output); !failure.empty()) {
+      return StopAt(failure);
+    }
+  }
+  host_.SetProgress(0);
+  return read_result == kResultOk ? DiskStep::kLast : DiskStep::kMore;
+}
+
+int ConversionDriver::CallReader(SourceJob& job, int disk, const std::string& output_path) {
+  // A direct reader gets the output name in a buffer of the size the
+  // interface promises; the others get the cleared disk image.
+  std::vector<char> direct_target;
+  void* target = image_.get();
+  if (job.direct) {
+    direct_target.assign(kOutputPathSize, '\0');
+    std::memcpy(direct_target.data(), output_path.data(), output_path.size());
+    target = direct_target.data();
+  } else {
+    std::memset(image_.get(), 0, sizeof(DiskImage));
+  }
+  job.message.Clear();
+  int result;
+  {
+    ActiveDriverScope active(this);
+    progress_scale_ = job.direct ? 100 : 50;
+    progress_offset_ = 0;
+    result = job.input.read_disk(job.source.c_str(), target, disk, job.direct ? 1 : 0,
+                                 &ProgressThunk, job.message.bytes, job.title.bytes);
+  }
+  LogPluginText(job.message.bytes, kMessageSize);
+  return result;
+}
+
+std::string_view ConversionDriver::CallWriter(SourceJob& job, const std::string& output_path) {
+  job.message.Clear();
+  int result;
+  {
+    ActiveDriverScope active(this);
+    progress_scale_ = 50;
+    progress_offset_ = 50;
+    result = job.output->write_disk(image_.get(), output_path.c_str(), 0, &ProgressThunk,
+                                    job.message.bytes);
+  }
+  LogPluginText(job.message.bytes, kMessageSize);
+  return result == kResultOk ? std::string_view{} : FailureText(result, kMsgOutputError);
+}
+
+void ConversionDriver::WriteDebugDump(const std::string& path) {
+  OutputFile dump;
+  const bool written =
+      dump.Create(path) && dump.Write(image_.get(), kDebugDumpSize) && dump.Close();
+  Log(written ? kMsgDebugWritten : kMsgDebugFailed);
+}
+
+Flow ConversionDriver::DescribeSourceFile(const std::string& source) {
+  Flow flow = Flow::kContinue;
+  const InputPlugin* input = ChooseReader(source, flow);
+  if (input == nullptr) return flow;
+  Log("\r\n[" + SanitizeUtf8(input->description) + "]");
+  SourceJob job(source, *input, nullptr, false, source);
+  if (const auto failure = CallFileInfo(job); !failure.empty()) return Fail(failure);
+  if (!job.title.str().empty()) Log("\r\nTITLE : " + SanitizeUtf8(job.title.str()));
+  if (job.multi_disk != 0) Log("\r\n(複数ディスク)");
   ++tally_.converted;
   return Flow::kContinue;
 }
 
-std::optional<std::string> ConversionDriver::BuildOutputPath(
-    const std::string& base, const std::string& extension, bool from_archive,
-    const std::string& archive_path, int disk, bool multi) const {
+std::optional<std::string> ConversionDriver::BuildOutputPath(const std::string& base,
+                                                             const std::string& extension,
+                                                             bool from_archive,
+                                                             const std::string& archive_path,
+                                                             int disk, bool multi) const {
   std::string path;
   if (settings_.use_output_folder) {
     std::string folder = settings_.output_folder;
@@ -377,6 +420,11 @@ Flow ConversionDriver::Fail(std::string_view message) {
   Log(message);
   ++tally_.failed;
   return Flow::kStop;
+}
+
+ConversionDriver::DiskStep ConversionDriver::StopAt(std::string_view message) {
+  Fail(message);
+  return DiskStep::kStopped;
 }
 
 void ConversionDriver::LogPluginText(const char* buffer, size_t size) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "archive_expander.h"
 #include "dravik/disk_image.h"
@@ -35,14 +36,12 @@ struct ConversionTally {
 
 class ConversionDriver {
  public:
-  ConversionDriver(Host& host, const PluginRegistry& registry,
-                   ArchiveExpander& expander);
+  ConversionDriver(Host& host, const PluginRegistry& registry, ArchiveExpander& expander);
   ~ConversionDriver();
   ConversionDriver(const ConversionDriver&) = delete;
   ConversionDriver& operator=(const ConversionDriver&) = delete;
 
   void set_settings(const ConversionSettings& settings) { settings_ = settings; }
-  const ConversionSettings& settings() const { return settings_; }
   const ConversionTally& tally() const { return tally_; }
   void ResetTally() { tally_ = {}; }
 
@@ -54,27 +53,38 @@ class ConversionDriver {
   Flow DescribeDroppedFile(const std::string& path);
 
   // nullopt when the result would exceed the platform's path limits.
-  std::optional<std::string> BuildOutputPath(const std::string& base,
-                                             const std::string& extension,
-                                             bool from_archive,
-                                             const std::string& archive_path,
+  std::optional<std::string> BuildOutputPath(const std::string& base, const std::string& extension,
+                                             bool from_archive, const std::string& archive_path,
                                              int disk, bool multi) const;
 
   // Called from the progress callback that plug-ins see.
   int OnProgress(int done, int total, char* message);
 
  private:
-  enum class ProbeOutcome { kChosen, kUnsupported, kSkipped, kFailed };
-  struct Probe {
-    ProbeOutcome outcome;
-    int plugin;
-    int result;
-  };
+  struct SourceJob;
+  struct DiskPaths;
+  enum class DiskStep { kMore, kLast, kStopped };
 
   Flow ForEachSource(const std::string& path, bool describe);
   Flow DescribeSourceFile(const std::string& source);
-  Probe ProbeSource(const std::string& source);
+  // Logs the header and offers the source to the readers in order: the one
+  // that takes it, or nullptr with flow saying whether the batch goes on.
+  const InputPlugin* ChooseReader(const std::string& source, Flow& flow);
+  // The steps below answer the failure text to stop with, empty when all
+  // went well; the plug-in's own message is logged already.
+  std::string_view OpenCommentFile(SourceJob& job);
+  std::string_view CallFileInfo(SourceJob& job);
+  std::string_view CallWriter(SourceJob& job, const std::string& output_path);
+  // Reads, dumps and writes one disk; failures are logged.
+  DiskStep ConvertDisk(SourceJob& job, int disk);
+  // The reader's result.
+  int CallReader(SourceJob& job, int disk, const std::string& output_path);
+  // The output and debug names of one disk, checked against the platform's
+  // limits and the source.
+  DiskPaths PlanDisk(const SourceJob& job, int disk, bool multi) const;
+  void WriteDebugDump(const std::string& path);
   Flow Fail(std::string_view message);
+  DiskStep StopAt(std::string_view message);
   void LogPluginText(const char* buffer, size_t size);
   void Log(std::string_view text) { host_.AppendLog(text); }
 

@@ -67,7 +67,6 @@ class PluginRegistry {
   int output_count() const { return output_count_; }
   const InputPlugin& input(int i) const { return inputs_[i]; }
   const OutputPlugin& output(int i) const { return outputs_[i]; }
-  const std::string& program_folder() const { return program_folder_; }
 
  private:
   std::string program_folder_;
