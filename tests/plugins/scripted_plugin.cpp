@@ -164,7 +164,7 @@ DRAVIK_EXPORT int ReadDisk(const char* path, void* target, int disk, int direct,
   if (direct != 0) {
     dravik::OutputFile out;
     if (!out.Create(static_cast<const char*>(target))) return kResultFailed;
-    out.Write("direct disk=" + std::to_string(disk) + "\n");
+    out.Write("direct=" + std::to_string(direct) + " disk=" + std::to_string(disk) + "\n");
     if (!out.Close()) return kResultWriteError;
     return result;
   }

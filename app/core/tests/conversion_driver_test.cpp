@@ -24,6 +24,7 @@ class DriverTest : public ::testing::Test {
     program_.AddTestPlugin("keepext_reader.dvr", "b_keepext.dvr");
     program_.AddTestPlugin("direct_reader.dvr", "c_direct.dvr");
     program_.AddTestPlugin("plain_reader.dvr", "d_plain.dvr");
+    program_.AddTestPlugin("blank_direct_reader.dvr", "e_blank.dvr");
     program_.AddTestPlugin("tst_writer.dvw");
     ASSERT_TRUE(registry_.LoadInputPlugins(host_));
     ASSERT_TRUE(registry_.LoadOutputPlugins(host_, nullptr));
@@ -200,6 +201,8 @@ TEST_F(DriverTest, NeverReplacesTheSource) {
       {"DISK.TST", "plain", false, false, nullptr},
       {"LINK.img", "plain", false, false, "LINK.TST"},
       {"NOTE.txt", "title", true, false, nullptr},
+      // Found before the comment file is made.
+      {"SAME.TST", "title", true, false, nullptr},
       {"DUMP.dbg", "plain", false, true, nullptr},
       // Found out before the comment file is made, not at the first disk.
       {"FIRST.dbg", "title", true, true, nullptr},
@@ -237,9 +240,32 @@ TEST_F(DriverTest, DirectModeWritesThroughTheReader) {
   const std::string src =
       Source("HD.hdi", {{"accept", "direct"}, {"read_progress", "0:10,5:10,10:10,11:10"}});
   EXPECT_EQ(Convert(src), Flow::kContinue);
-  EXPECT_EQ(ReadFile(work_ / "HD.OUT"), "direct disk=1\n");
+  EXPECT_EQ(ReadFile(work_ / "HD.OUT"), "direct=1 disk=1\n");
   EXPECT_FALSE(FileExists(work_ / "HD.TST"));
   EXPECT_EQ(host_.progress, (std::vector<int>{0, 50, 100, 100, 0}));
+}
+
+// As the hard-disk converter is driven: the output name ends in the reader's
+// own extension, blanks and all; the flag is exactly 1; 9 asks for the next
+// disk as it does in ordinary mode; no debug dump, as there is no image.
+TEST_F(DriverTest, DirectModeWithTheReadersBlankExtension) {
+  settings_.debug = true;
+  EXPECT_EQ(Convert(Source("GAME.thd", {{"accept", "blank"}, {"read1", "9"}, {"read2", "0"}})),
+            Flow::kContinue);
+  EXPECT_EQ(test::ListFolder(work_.path()), (std::vector<std::string>{"GAME.   ", "GAME.thd"}));
+  EXPECT_EQ(ReadFile(work_ / "GAME.   "), "direct=1 disk=2\n");
+  EXPECT_EQ(host_.events, 2);
+  EXPECT_EQ(host_.log, Header("GAME.thd") + "\r\n...変換完了");
+
+  EXPECT_EQ(Convert(Source("TWO.hdi", {{"accept", "blank"},
+                                       {"multi", "1"},
+                                       {"read1", "9"},
+                                       {"read2", "9"},
+                                       {"read3", "7"}})),
+            Flow::kStop);
+  EXPECT_EQ(ReadFile(work_ / "TWO_01.   "), "direct=1 disk=1\n");
+  EXPECT_EQ(ReadFile(work_ / "TWO_03.   "), "direct=1 disk=3\n");
+  EXPECT_TRUE(host_.log.ends_with("\r\n...ファイルライトエラー"));
 }
 
 TEST_F(DriverTest, RefusesPathsBeyondTheLimitsAndAMissingOutput) {
