@@ -31,7 +31,8 @@ std::string Scratch::WriteSource(const std::string& name, const uint8_t* data, s
 namespace {
 
 // Aborts when the folder holds anything but the allowed names.
-void ExpectOnly(const std::string& folder, std::initializer_list<std::string_view> allowed) {
+void ExpectOnly(const std::string& folder, std::initializer_list<std::string_view> allowed,
+                std::initializer_list<std::string_view> also = {}) {
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return;
   while (const dirent* entry = readdir(dir)) {
@@ -39,6 +40,7 @@ void ExpectOnly(const std::string& folder, std::initializer_list<std::string_vie
     if (name == "." || name == "..") continue;
     bool ok = false;
     for (std::string_view a : allowed) ok = ok || name == a;
+    for (std::string_view a : also) ok = ok || name == a;
     if (!ok) {
       std::fprintf(stderr, "written outside the output folder: %s%s\n", folder.c_str(),
                    entry->d_name);
@@ -50,9 +52,9 @@ void ExpectOnly(const std::string& folder, std::initializer_list<std::string_vie
 
 }  // namespace
 
-void Scratch::Clean() {
+void Scratch::Clean(std::initializer_list<std::string_view> sources) {
   ExpectOnly(parent_, {"work"});
-  ExpectOnly(folder_, {"out", "source.img"});
+  ExpectOnly(folder_, {"out"}, sources);
   RemoveTree(folder_);
   mkdir(folder_.c_str(), 0700);
   mkdir((folder_ + "out").c_str(), 0700);

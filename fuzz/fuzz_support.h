@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace dravik::fuzz {
 
@@ -15,7 +17,9 @@ class Scratch {
   std::string WriteSource(const std::string& name, const uint8_t* data, size_t size);
   // Aborts when anything but the source and "out/" appeared, then removes
   // everything and makes "out/" anew.
-  void Clean();
+  void Clean() { Clean({"source.img"}); }
+  // The same for drivers that write sources of other names.
+  void Clean(std::initializer_list<std::string_view> sources);
 
  private:
   std::string parent_;
