@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archiver_api.h"
 
@@ -35,11 +36,16 @@ struct Command {
 // rather than guessed at.
 std::optional<Command> ParseCommandLine(Format format, std::string_view line);
 
-// Whether the file is an archive of the format that libarchive reads through
-// its whole directory.
-bool IsReadableArchive(Format format, const std::string& path);
+// Whether the file is an archive of the format: one that begins as the
+// format's archives begin (a damaged one, too, which then fails to unpack
+// and says so), an empty archive, or one that libarchive reads through its
+// whole directory (a self-extractor's).
+bool IsArchive(Format format, const std::string& path);
 
-// Puts every regular file of the archive into folder under a safe base name.
+// Puts every regular file of the archive into folder under a safe base name,
+// then unpacks the archives among them (".LZH" and ".ZIP" files that either
+// format takes) in their place, one level deep: archives inside those stay
+// files. The limits hold for everything unpacked together.
 Outcome ExtractArchive(Format format, const std::string& path, const std::string& folder,
                        const Limits& limits = {});
 
@@ -58,6 +64,31 @@ std::string SafeBaseName(std::string_view path);
 // ...), cut at a character boundary in front of its extension so that it
 // fits NAME_MAX.
 std::string NumberedName(std::string_view base, int number);
+
+// A ZIP entry's name as UTF-8, from its central directory fields: the name
+// of Info-ZIP's Unicode path field (0x7075) when that field matches the
+// stored name; else the stored name as UTF-8 when the UTF-8 flag is set, or
+// when the entry was made on Unix (or macOS) and its bytes are UTF-8; else
+// the stored name as CP932, undecodable bytes as "_". *unicode receives the
+// field's name when it was used.
+std::string ZipEntryName(std::string_view stored, uint16_t made_by, uint16_t flags,
+                         std::string_view extra, std::string* unicode = nullptr);
+
+struct ZipName {
+  std::string stored;   // the bytes of the name field
+  std::string unicode;  // the Unicode path field's name, when it was used
+  std::string name;     // as ZipEntryName decides
+};
+
+struct ZipDirectory {
+  bool found = false;     // an end record, and a directory where it says
+  bool complete = false;  // every entry the end record counts was read
+  uint64_t stated_entries = 0;
+  std::vector<ZipName> entries;  // in directory order
+};
+
+// The central directory of the ZIP open as fd, for its names.
+ZipDirectory ReadZipDirectory(int fd);
 
 // An LZH entry name as libarchive hands it over when told the header is
 // ISO-8859-1 (one character per byte), back to its Shift-JIS bytes and then

@@ -24,12 +24,14 @@ DRAVIK_CONST(kArchiverTooLarge, 0x8005)   /* past the size or entry limits */
 DRAVIK_CONST(kArchiverWriteError, 0x8006) /* the target folder did not take a file */
 DRAVIK_CONST(kArchiverInternal, 0x8007)
 
-/* Limits on what one archive may unpack. */
+/* Limits on what one command may unpack: the archive and those inside it. */
 #define DRAVIK_ARCHIVER_MAX_ENTRY_BYTES (UINT64_C(1) << 30)
 #define DRAVIK_ARCHIVER_MAX_TOTAL_BYTES (UINT64_C(4) << 30)
 #define DRAVIK_ARCHIVER_MAX_ENTRIES 65535
 
-/* Nonzero when the file is an archive the library reads through its whole
+/* Nonzero when the file is an archive of the library's format: one that
+ * begins as such archives do (a damaged one too, whose unpacking then
+ * fails), an empty one, or one the library reads through its whole
  * directory. mode is 0 (the only mode the program uses). */
 typedef int (*ArchiverCheckFn)(const char* archive_path, int mode);
 /* Runs a command line:
@@ -37,6 +39,9 @@ typedef int (*ArchiverCheckFn)(const char* archive_path, int mode);
  *   UNZIP32: -x -j --i "ARCHIVE" "FOLDER/"
  * Both put every regular file of the archive into FOLDER under its base name;
  * a name already present there gets "_2", "_3", ... before its extension.
+ * Unpacked ".LZH" and ".ZIP" files that are archives are unpacked in turn
+ * in their place, one level deep; the limits below hold for all together. An
+ * empty archive succeeds and puts nothing there.
  * window is unused. When output_size is not 0, output receives a short
  * report (UTF-8, NUL-terminated). */
 typedef int (*ArchiverCommandFn)(void* window, const char* command_line, char* output,

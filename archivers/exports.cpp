@@ -15,7 +15,7 @@ void Report(char* output, uint32_t output_size, std::string_view text) {
 
 int CheckExport(Format format, const char* path, int /*mode*/) noexcept {
   try {
-    return path != nullptr && path[0] != '\0' && IsReadableArchive(format, path) ? 1 : 0;
+    return path != nullptr && path[0] != '\0' && IsArchive(format, path) ? 1 : 0;
   } catch (...) {
     return 0;
   }

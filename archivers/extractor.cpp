@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -64,6 +66,7 @@ class Utf8LocaleScope {
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   ~FileDescriptor() { Reset(); }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -87,17 +90,32 @@ struct ArchiveCloser {
   void operator()(archive* a) const { archive_read_free(a); }
 };
 
-// A reader over one archive file. The file is opened without blocking and
-// must be a regular file: a FIFO or device named GAME.LZH would otherwise
-// hang the check.
+// Where an archive is read from: the path the program was given, or a file
+// unpacked into the target folder, which is never opened through a link.
+struct Source {
+  int dirfd = AT_FDCWD;
+  std::string path;
+};
+
+// The file opened without blocking, when it is a regular file: a FIFO or
+// device named GAME.LZH would otherwise hang the check.
+FileDescriptor OpenSource(const Source& source) {
+  int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  if (source.dirfd != AT_FDCWD) flags |= O_NOFOLLOW;
+  FileDescriptor file(openat(source.dirfd, source.path.c_str(), flags));
+  struct stat st {};
+  if (file.get() >= 0 && (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))) file.Reset();
+  return file;
+}
+
+// A reader over one archive file.
 class Reader {
  public:
   // hdrcharset: how names without a stated character set are read; nullptr
   // keeps their bytes.
-  bool Open(Format format, const std::string& path, const char* hdrcharset) {
-    file_ = std::make_unique<FileDescriptor>(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (file_->get() < 0 || fstat(file_->get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  bool Open(Format format, const Source& source, const char* hdrcharset) {
+    file_ = std::make_unique<FileDescriptor>(OpenSource(source));
+    if (file_->get() < 0) return false;
     archive_.reset(archive_read_new());
     if (!archive_) return false;
     archive* a = archive_.get();
@@ -124,18 +142,115 @@ class Reader {
 };
 
 // Names: an LZH header has no trustworthy character set of its own, so its
-// name bytes are fetched one character per byte and decoded here; a ZIP
-// entry is UTF-8 when its flag (or Unicode path field) says so, else CP932,
-// which libarchive decides per entry when told the fallback.
-const char* NameCharset(Format format) { return format == Format::kLzh ? "ISO-8859-1" : "CP932"; }
+// name bytes are fetched one character per byte and decoded here; ZIP names
+// are fetched as their bytes and decided from the central directory.
+const char* NameCharset(Format format) { return format == Format::kLzh ? "ISO-8859-1" : nullptr; }
+
+// How the format's archives begin: an LZH header's method ("-lh5-") at byte
+// 2; a ZIP's first local header (after a spanning mark, maybe), or the end
+// record of a ZIP without entries.
+bool HasMagic(Format format, int fd) {
+  unsigned char head[8] = {};
+  const ssize_t n = pread(fd, head, sizeof(head), 0);
+  if (format == Format::kLzh) {
+    return n >= 7 && head[2] == '-' && head[3] == 'l' && (head[4] == 'h' || head[4] == 'z') &&
+           head[6] == '-';
+  }
+  const auto pk = [&](size_t at, unsigned char a, unsigned char b) {
+    return n >= static_cast<ssize_t>(at + 4) && head[at] == 'P' && head[at + 1] == 'K' &&
+           head[at + 2] == a && head[at + 3] == b;
+  };
+  return pk(0, 3, 4) || pk(0, 5, 6) || (pk(0, 7, 8) && pk(4, 3, 4));
+}
+
+// An archive without entries, which libarchive does not read: the single
+// end mark that lha leaves when the last file is deleted, or a ZIP that is
+// only its end record.
+bool IsEmptyArchive(Format format, int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  if (format == Format::kLzh) {
+    unsigned char byte = 1;
+    return st.st_size == 1 && pread(fd, &byte, 1, 0) == 1 && byte == 0;
+  }
+  const ZipDirectory directory = ReadZipDirectory(fd);
+  return directory.complete && directory.stated_entries == 0;
+}
+
+bool ReadsThrough(Format format, const Source& source) {
+  Reader reader;
+  if (!reader.Open(format, source, NameCharset(format))) return false;
+  for (;;) {
+    archive_entry* entry = nullptr;
+    const int r = archive_read_next_header(reader.get(), &entry);
+    if (r == ARCHIVE_EOF) return true;
+    if (r == ARCHIVE_FATAL) return false;
+    if (archive_read_data_skip(reader.get()) == ARCHIVE_FATAL) return false;
+  }
+}
+
+bool IsArchiveSource(Format format, const Source& source) {
+  const FileDescriptor file = OpenSource(source);
+  if (file.get() < 0) return false;
+  return HasMagic(format, file.get()) || IsEmptyArchive(format, file.get()) ||
+         ReadsThrough(format, source);
+}
+
+// Unpacked files that are archives by name, as dropped files are.
+bool HasArchiveName(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string extension = name.substr(name.size() - 4);
+  for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return extension == ".LZH" || extension == ".ZIP";
+}
 
 bool IsRegularFile(archive_entry* entry) {
   return archive_entry_filetype(entry) == AE_IFREG && archive_entry_hardlink(entry) == nullptr;
 }
 
+// Finds each entry's name in the central directory by the name libarchive
+// reports: the stored bytes, or the Unicode path when libarchive applied
+// that field itself. Entries of one name are taken in directory order.
+class ZipNameLookup {
+ public:
+  explicit ZipNameLookup(ZipDirectory directory)
+      : directory_(std::move(directory)), used_(directory_.entries.size()) {
+    for (size_t i = 0; i < directory_.entries.size(); ++i) {
+      const ZipName& entry = directory_.entries[i];
+      by_name_[entry.stored].push_back(i);
+      if (!entry.unicode.empty() && entry.unicode != entry.stored) {
+        by_name_[entry.unicode].push_back(i);
+      }
+    }
+  }
+  std::string NameOf(const std::string& reported) {
+    if (auto it = by_name_.find(reported); it != by_name_.end()) {
+      std::deque<size_t>& candidates = it->second;
+      while (!candidates.empty() && used_[candidates.front()]) candidates.pop_front();
+      if (!candidates.empty()) {
+        used_[candidates.front()] = true;
+        return directory_.entries[candidates.front()].name;
+      }
+    }
+    // A directory that could not be read: names as a PC-98 zipper left them.
+    return SjisToFileName(reported);
+  }
+
+ private:
+  ZipDirectory directory_;
+  std::vector<bool> used_;
+  std::unordered_map<std::string, std::deque<size_t>> by_name_;
+};
+
 struct PlannedEntry {
   bool regular = false;
   std::optional<std::string> name;  // UTF-8, when the header's name could be decoded
+};
+
+// What everything unpacked by one command has taken of the limits.
+struct Budget {
+  uint64_t entries = 0;
+  uint64_t bytes = 0;
 };
 
 Outcome Fail(int result, std::string detail) { return {result, std::move(detail)}; }
@@ -143,23 +258,35 @@ Outcome Fail(int result, std::string detail) { return {result, std::move(detail)
 // Reads every header without unpacking: the names, and the sizes the headers
 // promise, so that an archive over the limits is refused before a byte is
 // written.
-Outcome PlanEntries(Format format, const std::string& path, const Limits& limits,
+Outcome PlanEntries(Format format, const Source& source, const Limits& limits, const Budget& budget,
                     std::vector<PlannedEntry>& plan) {
-  Reader reader;
-  if (!reader.Open(format, path, NameCharset(format))) {
-    return Fail(kArchiverNotArchive, reader.Error());
+  std::optional<ZipNameLookup> zip_names;
+  if (format == Format::kZip) {
+    const FileDescriptor file = OpenSource(source);
+    zip_names.emplace(ReadZipDirectory(file.get()));
   }
-  uint64_t total = 0;
+  Reader reader;
+  if (!reader.Open(format, source, NameCharset(format))) {
+    // Begun as an archive, yet libarchive finds none: cut short or damaged.
+    const FileDescriptor file = OpenSource(source);
+    return Fail(
+        file.get() >= 0 && HasMagic(format, file.get()) ? kArchiverDamaged : kArchiverNotArchive,
+        reader.Error());
+  }
+  uint64_t total = budget.bytes;
   for (;;) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(reader.get(), &entry);
     if (r == ARCHIVE_EOF) return {};
     if (r == ARCHIVE_FATAL || entry == nullptr) return Fail(kArchiverDamaged, reader.Error());
-    if (plan.size() >= limits.entries) return Fail(kArchiverTooLarge, "too many entries");
+    if (budget.entries + plan.size() >= limits.entries) {
+      return Fail(kArchiverTooLarge, "too many entries");
+    }
     PlannedEntry planned;
     planned.regular = IsRegularFile(entry);
     if (r >= ARCHIVE_WARN && archive_entry_pathname(entry) != nullptr) {
-      planned.name = archive_entry_pathname(entry);
+      const std::string reported = archive_entry_pathname(entry);
+      planned.name = zip_names ? zip_names->NameOf(reported) : DecodeLzhName(reported);
     }
     if (planned.regular) {
       if (archive_entry_is_encrypted(entry)) return Fail(kArchiverEncrypted, "encrypted entry");
@@ -252,38 +379,26 @@ Outcome WriteEntry(Reader& reader, archive_entry* entry, int fd, const Limits& l
   return {};
 }
 
-}  // namespace
-
-bool IsReadableArchive(Format format, const std::string& path) {
-  Utf8LocaleScope locale;
-  Reader reader;
-  if (!reader.Open(format, path, NameCharset(format))) return false;
-  for (;;) {
-    archive_entry* entry = nullptr;
-    const int r = archive_read_next_header(reader.get(), &entry);
-    if (r == ARCHIVE_EOF) return true;
-    if (r == ARCHIVE_FATAL) return false;
-    if (archive_read_data_skip(reader.get()) == ARCHIVE_FATAL) return false;
+// Unpacks one archive into target. The names of unpacked files that may be
+// archives themselves go to nested, when it is given.
+Outcome UnpackInto(Format format, const Source& source, TargetFolder& target, const Limits& limits,
+                   Budget& budget, std::vector<std::string>* nested) {
+  {
+    const FileDescriptor file = OpenSource(source);
+    if (file.get() < 0) return Fail(kArchiverNotArchive, std::strerror(errno));
+    if (IsEmptyArchive(format, file.get())) return {};
   }
-}
-
-Outcome ExtractArchive(Format format, const std::string& path, const std::string& folder,
-                       const Limits& limits) {
-  Utf8LocaleScope locale;
   std::vector<PlannedEntry> plan;
-  if (Outcome planned = PlanEntries(format, path, limits, plan); planned.result != kArchiverOk) {
+  if (Outcome planned = PlanEntries(format, source, limits, budget, plan);
+      planned.result != kArchiverOk) {
     return planned;
   }
-  TargetFolder target;
-  if (!target.Open(folder)) return Fail(kArchiverWriteError, "no target folder");
+  budget.entries += plan.size();
 
-  // ZIP names are read again with their bytes kept: an entry whose CP932
-  // name did not decode is decoded here, undecodable bytes as "_".
   Reader reader;
-  if (!reader.Open(format, path, format == Format::kLzh ? NameCharset(format) : nullptr)) {
+  if (!reader.Open(format, source, NameCharset(format))) {
     return Fail(kArchiverNotArchive, reader.Error());
   }
-  uint64_t total = 0;
   for (size_t index = 0;; ++index) {
     archive_entry* entry = nullptr;
     const int r = archive_read_next_header(reader.get(), &entry);
@@ -292,22 +407,14 @@ Outcome ExtractArchive(Format format, const std::string& path, const std::string
     if (index >= plan.size() || IsRegularFile(entry) != plan[index].regular) {
       return Fail(kArchiverDamaged, "directory changed");
     }
-    if (!plan[index].regular) continue;
-    std::string name;
-    if (format == Format::kLzh) {
-      if (plan[index].name) name = DecodeLzhName(*plan[index].name);
-    } else if (plan[index].name) {
-      name = *plan[index].name;
-    } else if (const char* raw = archive_entry_pathname(entry)) {
-      name = SjisToFileName(raw);
-    }
-    const std::string base = SafeBaseName(name);
+    if (!plan[index].regular || !plan[index].name) continue;
+    const std::string base = SafeBaseName(*plan[index].name);
     if (base.empty()) continue;
 
     std::string chosen;
     FileDescriptor file(target.Create(base, chosen));
     if (file.get() < 0) return Fail(kArchiverWriteError, base + ": " + std::strerror(errno));
-    Outcome written = WriteEntry(reader, entry, file.get(), limits, total);
+    Outcome written = WriteEntry(reader, entry, file.get(), limits, budget.bytes);
     if (written.result == kArchiverOk && !file.Close()) {
       written = Fail(kArchiverWriteError, std::strerror(errno));
     }
@@ -317,6 +424,44 @@ Outcome ExtractArchive(Format format, const std::string& path, const std::string
       written.detail = base + ": " + written.detail;
       return written;
     }
+    if (nested != nullptr && HasArchiveName(chosen)) nested->push_back(chosen);
+  }
+  return {};
+}
+
+}  // namespace
+
+bool IsArchive(Format format, const std::string& path) {
+  Utf8LocaleScope locale;
+  return IsArchiveSource(format, {AT_FDCWD, path});
+}
+
+Outcome ExtractArchive(Format format, const std::string& path, const std::string& folder,
+                       const Limits& limits) {
+  Utf8LocaleScope locale;
+  TargetFolder target;
+  if (!target.Open(folder)) return Fail(kArchiverWriteError, "no target folder");
+  Budget budget;
+  std::vector<std::string> nested;
+  if (Outcome outer = UnpackInto(format, {AT_FDCWD, path}, target, limits, budget, &nested);
+      outer.result != kArchiverOk) {
+    return outer;
+  }
+  // A collection's ZIP often holds an LZH per disk: those are unpacked in
+  // their place, and what they hold is not looked into again.
+  for (const std::string& name : nested) {
+    const Source inner{target.fd(), name};
+    std::optional<Format> inner_format;
+    for (const Format f : {Format::kLzh, Format::kZip}) {
+      if (!inner_format && IsArchiveSource(f, inner)) inner_format = f;
+    }
+    if (!inner_format) continue;
+    Outcome unpacked = UnpackInto(*inner_format, inner, target, limits, budget, nullptr);
+    if (unpacked.result != kArchiverOk) {
+      unpacked.detail = name + ": " + unpacked.detail;
+      return unpacked;
+    }
+    unlinkat(target.fd(), name.c_str(), 0);
   }
   return {};
 }

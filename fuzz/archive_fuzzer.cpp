@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string source = scratch.WriteSource(
       "source.img", reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-  dravik::archiver::IsReadableArchive(format, source);
+  dravik::archiver::IsArchive(format, source);
   // Small limits keep every run quick; the limits are enforced the same way.
   const dravik::archiver::Limits limits{
       .entry_bytes = 1 << 20, .total_bytes = 4 << 20, .entries = 64};

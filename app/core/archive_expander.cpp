@@ -84,6 +84,7 @@ constexpr std::string_view kMsgZipLoaded = "\r\nUNZIP32.DLLをロードしまし
 constexpr std::string_view kMsgArchiversDisabled = "\r\nUNLHA/UNZIPの利用を禁止します";
 constexpr std::string_view kMsgLzhFailed = "\r\nUnlha展開失敗";
 constexpr std::string_view kMsgZipFailed = "\r\nUnZip展開失敗";
+constexpr std::string_view kMsgEmptyArchive = "\r\nアーカイブにファイルがありません";
 
 // 0, or why the folder cannot serve. An existing folder is used as it is,
 // but not through a link: emptying it would delete files elsewhere.
@@ -95,6 +96,21 @@ int MakeFolder(const std::string& folder) {
   return lstat(folder.substr(0, folder.size() - 1).c_str(), &st) == 0 && S_ISDIR(st.st_mode)
              ? 0
              : ENOTDIR;
+}
+
+// Whether folder holds a file other than keep (the dropped archive, when
+// it lies there).
+bool HoldsFiles(const std::string& folder, const std::string& keep) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+  if (!dir) return false;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string path = folder + entry->d_name;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !SameFile(path, keep)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -143,6 +159,10 @@ ExpandResult ArchiveExpander::ExpandIfArchive(const std::string& path, Host& hos
       !Attempt(zip_, "UnZipCheckArchive", "UnZip", "-x -j --i ", kMsgZipFailed, path, host,
                expanded)) {
     return {false, false};
+  }
+  if (expanded && !HoldsFiles(folder_, path)) {
+    host.AppendLog(kMsgEmptyArchive);
+    return {true, true, true};
   }
   return {true, expanded};
 }

@@ -14,6 +14,8 @@ namespace dravik {
 struct ExpandResult {
   bool ok = true;
   bool expanded = false;
+  // Unpacked, but nothing came out that could be converted (logged).
+  bool empty = false;
 };
 
 // The library files, loaded by bare name: the executables carry RUNPATH
@@ -38,7 +40,8 @@ class ArchiveExpander {
   void PrepareArchivers(const std::string& folder, Host& host);
   // Empties the temporary folder (except path itself, when it lies there),
   // then unpacks path when it is an archive a library accepts. Not ok when
-  // a library failed: the drop stops.
+  // a library failed: the drop stops. An archive that yields no file is
+  // said so in a line of its own.
   ExpandResult ExpandIfArchive(const std::string& path, Host& host);
   // Shut-down: unloads the libraries; a private folder is removed, the
   // window's draviktemp/ stays.

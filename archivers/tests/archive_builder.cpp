@@ -115,11 +115,11 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
       Put32(h, static_cast<uint32_t>(e.data.size()));
       Put32(h, size);
       Put16(h, static_cast<uint32_t>(e.name.size()));
-      Put16(h, 0);  // extra field
+      Put16(h, static_cast<uint32_t>(e.extra.size()));
     };
     Put32(out, 0x04034B50);
     common(out);
-    out += e.name + e.data;
+    out += e.name + e.extra + e.data;
 
     Put32(directory, 0x02014B50);
     Put16(directory, e.unix_mode ? (3 << 8) | 20 : 20);  // made by: Unix or DOS
@@ -128,7 +128,7 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
     Put16(directory, 0);  // internal attributes
     Put32(directory, e.unix_mode ? *e.unix_mode << 16 : 0x20);
     Put32(directory, offset);
-    directory += e.name;
+    directory += e.name + e.extra;
   }
   const uint32_t directory_offset = static_cast<uint32_t>(out.size());
   out += directory;
@@ -140,6 +140,16 @@ std::string BuildZip(const std::vector<ZipEntry>& entries) {
   Put32(out, directory_offset);
   Put16(out, 0);
   return out;
+}
+
+std::string UnicodePathField(const std::string& stored, const std::string& utf8,
+                             std::optional<uint32_t> crc) {
+  std::string field;
+  Put16(field, 0x7075);
+  Put16(field, static_cast<uint32_t>(5 + utf8.size()));
+  field += '\x01';  // version
+  Put32(field, crc.value_or(Crc32(stored)));
+  return field + utf8;
 }
 
 }  // namespace dravik::test

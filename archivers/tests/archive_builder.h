@@ -31,7 +31,13 @@ struct ZipEntry {
   std::optional<uint32_t> unix_mode = {};  // made on Unix with this st_mode
   std::optional<uint32_t> original_size = {};
   std::optional<uint32_t> crc = {};
+  std::string extra = {};  // extra fields, in both headers
 };
 std::string BuildZip(const std::vector<ZipEntry>& entries);
+
+// Info-ZIP's Unicode path extra field (0x7075) for a stored name; its CRC is
+// that of stored unless given.
+std::string UnicodePathField(const std::string& stored, const std::string& utf8,
+                             std::optional<uint32_t> crc = {});
 
 }  // namespace dravik::test

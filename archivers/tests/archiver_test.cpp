@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 
@@ -101,33 +102,61 @@ TEST_F(ToolArchiveTest, UnpacksLzhOfEveryHeaderLevelInThreadsAtOnce) {
   }
 }
 
+// zip on Linux stores names as their bytes, unflagged: UTF-8 from a UTF-8
+// locale, CP932 when the files were named so (as a PC-98 or Windows zipper
+// leaves them). Both come out as the names that went in.
 TEST_F(ToolArchiveTest, UnpacksDeflatedAndStoredZipEntriesBetweenQuotedJapanesePaths) {
-  const std::string archive = out_ / "ゲーム ディスク.ZIP";
-  const std::string folder = out_ / "出力 フォルダ/";
-  mkdir(folder.c_str(), 0755);
-  // Names as a PC-98 or Windows zipper leaves them: CP932 bytes, no UTF-8 flag.
-  Pack("LC_ALL=C zip -q", archive, kSjisName);
-  const std::string listing = test::RunCommand("unzip -v " + ShellQuote(archive)).out;
-  EXPECT_NE(listing.find("Defl:"), std::string::npos) << listing;
-  EXPECT_NE(listing.find("Stored"), std::string::npos) << listing;
-  EXPECT_TRUE(zip_.Check(archive));
-  EXPECT_FALSE(lzh_.Check(archive));
-  EXPECT_EQ(zip_.Extract(archive, folder), kArchiverOk);
-  ExpectUnpacked(folder);
+  for (const std::string& name : {kUtf8Name, kSjisName}) {
+    SCOPED_TRACE(name == kUtf8Name ? "UTF-8" : "CP932");
+    const std::string archive = out_ / ("ゲーム ディスク" + std::to_string(name.size()) + ".ZIP");
+    const std::string folder = out_ / ("出力 フォルダ" + std::to_string(name.size()) + "/");
+    mkdir(folder.c_str(), 0755);
+    Pack("LC_ALL=C.UTF-8 zip -q", archive, name);
+    ASSERT_NE(ReadFile(archive).find(name), std::string::npos);
+    const std::string listing = test::RunCommand("unzip -v " + ShellQuote(archive)).out;
+    EXPECT_NE(listing.find("Defl:"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Stored"), std::string::npos) << listing;
+    EXPECT_TRUE(zip_.Check(archive));
+    EXPECT_FALSE(lzh_.Check(archive));
+    EXPECT_EQ(zip_.Extract(archive, folder), kArchiverOk);
+    ExpectUnpacked(folder);
+  }
 }
 
-// A ZIP name is UTF-8 only when its flag says so, else CP932 (as zip on
-// Linux leaves UTF-8 names, unflagged); bytes that are no CP932 character
-// become "_" in both formats.
+// A ZIP name is read as UTF-8 when Info-ZIP's Unicode path field names it,
+// when the flag says so, or when it was made on Unix and is UTF-8; else as
+// CP932. Bytes that are no CP932 character become "_" in both formats.
 TEST_F(ToolArchiveTest, EntryNamesAreDecodedAsTheirArchiveSays) {
   const std::string broken = "A\375B\201.txt";  // FD, then a lead byte 81 without its trail
+  const uint32_t unix_file = S_IFREG | 0644;
   test::WriteFile(src_ / "n.zip",
                   test::BuildZip({{.name = "フラグ付き.txt", .data = "a", .flags = 0x0800},
-                                  {kUtf8Name, "b"},
-                                  {broken, "c"}}));
+                                  {"ドス.txt", "b"},
+                                  {.name = "ユニックス.txt", .data = "c", .unix_mode = unix_file},
+                                  {.name = kSjisName, .data = "d", .unix_mode = unix_file},
+                                  {.name = "GAME~1.IMG",
+                                   .data = "e",
+                                   .extra = test::UnicodePathField("GAME~1.IMG", "ゲーム.IMG")},
+                                  // A field left from before a rename no longer matches the name.
+                                  {.name = "STALE.IMG",
+                                   .data = "f",
+                                   .extra = test::UnicodePathField("OLD.IMG", "古い.IMG")},
+                                  {broken, "g"}}));
   EXPECT_EQ(zip_.Extract(src_ / "n.zip", out_.path()), kArchiverOk);
-  EXPECT_EQ(ListFolder(out_.path()),
-            (Names{"A_B_.txt", "フラグ付き.txt", SjisToFileName(kUtf8Name)}));
+  Names expected = {"フラグ付き.txt", SjisToFileName("ドス.txt"),
+                    "ユニックス.txt", kUtf8Name,
+                    "ゲーム.IMG",     "STALE.IMG",
+                    "A_B_.txt"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListFolder(out_.path()), expected);
+  EXPECT_EQ(ReadFile(out_ / "ゲーム.IMG"), "e");
+  // A self-extractor's program in front moves the directory from where its
+  // end record says it is.
+  test::TempDir sfx_out;
+  test::WriteFile(src_ / "sfx.zip", "MZ" + std::string(510, '\x90') + ReadFile(src_ / "n.zip"));
+  EXPECT_TRUE(zip_.Check(src_ / "sfx.zip"));
+  EXPECT_EQ(zip_.Extract(src_ / "sfx.zip", sfx_out.path()), kArchiverOk);
+  EXPECT_EQ(ListFolder(sfx_out.path()), expected);
 
   test::TempDir lzh_out;
   test::WriteFile(src_ / "n.lzh",
@@ -136,27 +165,54 @@ TEST_F(ToolArchiveTest, EntryNamesAreDecodedAsTheirArchiveSays) {
   EXPECT_EQ(ListFolder(lzh_out.path()), (Names{"A_B_.txt", "C_.txt"}));
 }
 
-TEST_F(ToolArchiveTest, ChecksReadTheDirectoryNotJustTheMagicAndNeverHang) {
+// A damaged archive is still taken by its library, so that unpacking it
+// fails and says so; an empty one unpacks to nothing. Whatever is no
+// archive of either format is refused without hanging.
+TEST_F(ToolArchiveTest, ChecksTakeArchivesByTheirStartAndDamageFailsTheUnpacking) {
   Pack("jlha c", src_ / "a.lzh");
   Pack("zip -q", src_ / "a.zip");
   const std::string lzh = ReadFile(src_ / "a.lzh");
   const std::string zip = ReadFile(src_ / "a.zip");
-  const std::pair<std::string, std::string> refused[] = {
-      {"text.lzh", "DRAVIK-TEST\naccept=plain\n"},
-      {"empty.zip", ""},
-      {"cut.lzh", lzh.substr(0, lzh.size() / 2)},   // a header promises data that is not there
-      {"head.lzh", lzh.substr(0, 22)},              // the magic and nothing else
-      {"cut.zip", zip.substr(0, zip.size() - 30)},  // no end of central directory
-      {"local.zip", zip.substr(0, zip.find("PK\x01\x02"))},  // entries but no directory
+  // An LZH from which lha deleted every file, and a ZIP of no entries.
+  test::WriteFile(src_ / "gone.txt", "x");
+  ASSERT_EQ(test::RunIn(src_.path(), "lha a gone.lzh gone.txt && lha d gone.lzh gone.txt").status,
+            0);
+  ASSERT_EQ(ReadFile(src_ / "gone.lzh"), std::string(1, '\0'));
+  ASSERT_EQ(
+      test::RunIn(src_.path(), "zip -q none.zip gone.txt && zip -q -d none.zip gone.txt").status,
+      0);
+  const struct {
+    std::string name;
+    std::string bytes;
+    bool lzh;  // which library takes it
+    int result;
+  } taken[] = {
+      {"cut.lzh", lzh.substr(0, lzh.size() / 2), true, kArchiverDamaged},
+      {"head.lzh", lzh.substr(0, 22), true, kArchiverDamaged},  // the header's start alone
+      {"cut.zip", zip.substr(0, zip.size() - 30), false, kArchiverDamaged},  // no end record
+      {"local.zip", zip.substr(0, zip.find("PK\x01\x02")), false, kArchiverDamaged},
+      {"gone.lzh", ReadFile(src_ / "gone.lzh"), true, kArchiverOk},
+      {"none.zip", ReadFile(src_ / "none.zip"), false, kArchiverOk},
   };
-  Names paths = {src_ / "pipe.lzh", src_ / "dir.zip", src_ / "missing.zip", ""};
-  ASSERT_EQ(mkfifo(paths[0].c_str(), 0600), 0);
-  mkdir(paths[1].c_str(), 0755);
-  for (const auto& [name, bytes] : refused) {
-    test::WriteFile(src_ / name, bytes);
-    paths.push_back(src_ / name);
+  for (const auto& t : taken) {
+    SCOPED_TRACE(t.name);
+    test::WriteFile(src_ / t.name, t.bytes);
+    const test::LoadedArchiver& archiver = t.lzh ? lzh_ : zip_;
+    const test::LoadedArchiver& other = t.lzh ? zip_ : lzh_;
+    EXPECT_TRUE(archiver.Check(src_ / t.name));
+    EXPECT_FALSE(other.Check(src_ / t.name));
+    EXPECT_EQ(archiver.Extract(src_ / t.name, out_.path()), t.result);
   }
-  for (const std::string& path : paths) {
+
+  Names refused = {src_ / "pipe.lzh", src_ / "dir.zip", src_ / "missing.zip", ""};
+  ASSERT_EQ(mkfifo(refused[0].c_str(), 0600), 0);
+  mkdir(refused[1].c_str(), 0755);
+  for (const auto& [name, bytes] :
+       {std::pair<std::string, std::string>{"text.lzh", "DRAVIK-TEST\n"}, {"empty.zip", ""}}) {
+    test::WriteFile(src_ / name, bytes);
+    refused.push_back(src_ / name);
+  }
+  for (const std::string& path : refused) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(lzh_.Check(path));
     EXPECT_FALSE(zip_.Check(path));

@@ -252,5 +252,35 @@ TEST_F(HostileArchiveTest, LimitsHoldWhileStreamingAndPartFilesAreRemoved) {
   }
 }
 
+// An archive inside is unpacked under the same rules as the one dropped:
+// safe base names, nothing but regular files, and one set of limits for
+// everything the drop unpacks.
+TEST_F(HostileArchiveTest, ArchivesInsideShareTheNamesLinksAndLimits) {
+  const std::string target = outside() + "target";
+  const std::string inner = BuildLzh({{.name = "..\\..\\escape.FDI", .data = "e", .level = 0},
+                                      {.name = "link|" + target, .unix_mode = S_IFLNK | 0777},
+                                      {.name = "GAME.FDI", .data = std::string(600, 'i')}});
+  const std::string outer_zip =
+      BuildZip({{"../IN.LZH", inner}, {"GAME.FDI", std::string(600, 'o')}});
+  EXPECT_EQ(Unpack(false, outer_zip), kArchiverOk);
+  EXPECT_EQ(ListFolder(out()), (Names{"GAME.FDI", "GAME_2.FDI", "escape.FDI"}));
+  EXPECT_EQ(ReadFile(out() + "GAME_2.FDI"), std::string(600, 'i'));
+
+  const std::string path = Put("outer.zip", outer_zip);
+  const struct {
+    archiver::Limits limits;
+    int result;
+  } limits[] = {
+      {{1000, 100000, 5}, kArchiverOk},        // 2 entries outside, 3 inside
+      {{1000, 100000, 4}, kArchiverTooLarge},  // one too many together
+      // Outside: the LZH and 600 bytes; inside: 601 more, one byte too many.
+      {{1000, inner.size() + 1200, 10}, kArchiverTooLarge},
+  };
+  for (const auto& l : limits) {
+    RemoveFiles();
+    EXPECT_EQ(archiver::ExtractArchive(Format::kZip, path, out(), l.limits).result, l.result);
+  }
+}
+
 }  // namespace
 }  // namespace dravik

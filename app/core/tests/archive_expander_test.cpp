@@ -97,6 +97,66 @@ TEST_F(ArchiveExpanderTest, AFailingLibraryStopsTheDropWithItsText) {
   EXPECT_TRUE(ListFolder(temp()).empty());
 }
 
+// An archive that yields nothing says so; one cut short fails, as its
+// library accepts it by how it begins.
+TEST_F(ArchiveExpanderTest, EmptyAndDamagedArchivesSayWhatHappened) {
+  const std::string lzh = test::BuildLzh({{"A.FDI", std::string(100, 'a')}});
+  const std::string zip = test::BuildZip({{"A.FDI", std::string(100, 'a')}});
+  const std::string end_only = zip.substr(zip.rfind("PK\x05\x06"));
+  const struct {
+    std::string name;
+    std::string bytes;
+    bool ok;
+    std::string log;
+  } cases[] = {
+      {"EMPTY.LZH", std::string(1, '\0'), true, "...完了\r\nアーカイブにファイルがありません"},
+      {"EMPTY.ZIP", end_only.substr(0, 10) + std::string(12, '\0'), true,
+       "...完了\r\nアーカイブにファイルがありません"},
+      {"DIRS.ZIP", test::BuildZip({{.name = "DIR/", .unix_mode = S_IFDIR | 0755}}), true,
+       "...完了\r\nアーカイブにファイルがありません"},
+      {"CUT.LZH", lzh.substr(0, 60), false, "\r\nUnlha展開失敗"},
+      {"CUT.ZIP", zip.substr(0, zip.size() - 10), false, "\r\nUnZip展開失敗"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ExpandResult r = Expand(c.name, c.bytes);
+    EXPECT_EQ(r.ok, c.ok);
+    EXPECT_EQ(r.expanded && r.empty, c.ok);
+    EXPECT_EQ(host_.log, "\r\n" + c.name + "...展開中" + c.log);
+    EXPECT_TRUE(ListFolder(temp()).empty());
+  }
+  // The dropped archive lying in the folder is not what it held.
+  test::WriteFile(temp() + "IN.ZIP", test::BuildZip({{.name = "D/", .unix_mode = S_IFDIR | 0755}}));
+  host_.log.clear();
+  EXPECT_TRUE(expander_.ExpandIfArchive(temp() + "IN.ZIP", host_).empty);
+  EXPECT_EQ(host_.log, "\r\nIN.ZIP...展開中...完了\r\nアーカイブにファイルがありません");
+}
+
+// A ZIP of LZH archives, as collections hold them: the inner archives are
+// unpacked in their place, and nothing inside them is looked into again.
+TEST_F(ArchiveExpanderTest, ArchivesInsideAnArchiveAreUnpackedOneLevelDeep) {
+  const std::string deeper = test::BuildZip({{"DEEP.FDI", "deep"}});
+  const std::string disk1 = test::BuildLzh({{"GAME.FDI", "one"}, {"DEEPER.ZIP", deeper}});
+  const std::string disk2 = test::BuildZip({{"GAME.FDI", "two"}, {"../UP.FDI", "up"}});
+  const ExpandResult r = Expand("SET.ZIP", test::BuildZip({{"DISK1.LZH", disk1},
+                                                           {"DISK2.zip", disk2},
+                                                           {"NOTES.LZH", "no archive"},
+                                                           {"GAME.FDI", "outer"}}));
+  EXPECT_TRUE(r.ok && r.expanded && !r.empty);
+  EXPECT_EQ(host_.log, "\r\nSET.ZIP...展開中...完了");
+  EXPECT_EQ(ListFolder(temp()),
+            (Names{"DEEPER.ZIP", "GAME.FDI", "GAME_2.FDI", "GAME_3.FDI", "NOTES.LZH", "UP.FDI"}));
+  EXPECT_EQ(ReadFile(temp() + "GAME.FDI"), "outer");
+  EXPECT_EQ(ReadFile(temp() + "GAME_2.FDI"), "one");
+  EXPECT_EQ(ReadFile(temp() + "GAME_3.FDI"), "two");
+  EXPECT_EQ(ReadFile(temp() + "DEEPER.ZIP"), deeper);
+
+  // A damaged inner archive fails the whole unpacking.
+  const std::string cut = test::BuildZip({{"DISK1.LZH", disk1.substr(0, 40)}});
+  EXPECT_FALSE(Expand("BAD.ZIP", cut).ok);
+  EXPECT_EQ(host_.log, "\r\nBAD.ZIP...展開中\r\nUnZip展開失敗");
+}
+
 TEST(ArchiveExpanderSetupTest, TheWindowsFolderStaysAndAnExistingOneIsUsed) {
   test::TempDir program;
   const std::string folder = WindowTempFolder(program.path());
