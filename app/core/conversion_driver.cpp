@@ -143,6 +143,12 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
   if (!expand.expanded) {
     return describe ? DescribeSourceFile(path) : ConvertSourceFile(path, false, {});
   }
+  // Nothing to convert came out (the expander said so): as a file of no
+  // known format, not a success.
+  if (expand.empty) {
+    ++tally_.unsupported;
+    return Flow::kContinue;
+  }
   const std::string& folder = expander_.temp_folder();
   for (const std::string& name : ListFiles(folder)) {
     const std::string source = folder + name;
