@@ -18,13 +18,6 @@ std::string_view FolderOf(std::string_view path) {
                                          : path.substr(0, slash + 1);
 }
 
-std::string_view ExtensionOf(std::string_view path) {
-  const std::string_view name = FileNameOf(path);
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos || dot == 0) return {};
-  return name.substr(dot);
-}
-
 std::string DropExtension(std::string_view path) {
   return std::string(path.substr(0, path.size() - ExtensionOf(path).size()));
 }

@@ -12,10 +12,7 @@ namespace dravik {
 std::string_view FileNameOf(std::string_view path);
 // Everything up to and including the last "/", or "" without one.
 std::string_view FolderOf(std::string_view path);
-// The extension of the last component with its dot, or "". A dot that starts
-// the name (".disk") does not begin an extension.
-std::string_view ExtensionOf(std::string_view path);
-// The path with ExtensionOf removed.
+// The path with ExtensionOf (path_name.h) removed.
 std::string DropExtension(std::string_view path);
 std::string ToUpperAscii(std::string_view text);
 // The folder of the running program, ending in "/".

@@ -14,13 +14,20 @@ bool PathFits(std::string_view path) {
   return true;
 }
 
+std::string_view ExtensionOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return {};
+  return name.substr(dot);
+}
+
 std::optional<PathParts> SplitPath(std::string_view path) {
   if (!PathFits(path)) return std::nullopt;
   const size_t slash = path.rfind('/');
   const size_t name_start = slash == std::string_view::npos ? 0 : slash + 1;
   const std::string_view name = path.substr(name_start);
-  const size_t dot = name.rfind('.');
-  const size_t base_size = dot == std::string_view::npos ? name.size() : dot;
+  const size_t base_size = name.size() - ExtensionOf(path).size();
   return PathParts{path.substr(0, name_start), name.substr(0, base_size), name.substr(base_size)};
 }
 

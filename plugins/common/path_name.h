@@ -16,9 +16,14 @@ inline constexpr size_t kMaxNameBytes = 255;   // NAME_MAX
 // component.
 bool PathFits(std::string_view path);
 
+// The extension of the last component with its dot, or "": from the name's
+// last dot on. A dot in a folder name never counts, and neither does a dot
+// that starts the name: ".disk" is a name, not an extension. Every part of
+// the program that names files by their extension goes by this one rule.
+std::string_view ExtensionOf(std::string_view path);
+
 // folder + base + extension is the whole path. folder runs up to and
-// including the last "/"; extension runs from the last dot of the name on,
-// dot included; a dot in a folder name never counts.
+// including the last "/"; extension is ExtensionOf(path).
 struct PathParts {
   std::string_view folder;
   std::string_view base;
@@ -30,7 +35,7 @@ struct PathParts {
 std::optional<PathParts> SplitPath(std::string_view path);
 
 // The path without its extension: "dir.d/GAME.2HD" gives "dir.d/GAME",
-// "GAME." gives "GAME", "dir.d/GAME" stays whole.
+// "GAME." gives "GAME", "dir.d/GAME" and "dir.d/.disk" stay whole.
 std::optional<std::string> PathWithoutExtension(std::string_view path);
 
 }  // namespace dravik

@@ -11,12 +11,43 @@ TEST(Paths, SplitsOnSlashOnly) {
   EXPECT_EQ(FileNameOf("/img/GAME.FDI"), "GAME.FDI");
   EXPECT_EQ(FolderOf("/img/GAME.FDI"), "/img/");
   EXPECT_EQ(FolderOf("GAME.FDI"), "");
-  EXPECT_EQ(DropExtension("/img.old/GAME"), "/img.old/GAME");  // dot of a folder
-  EXPECT_EQ(DropExtension("/img/GAME.tar.lzh"), "/img/GAME.tar");
-  EXPECT_EQ(DropExtension("/img/GAME."), "/img/GAME");
-  EXPECT_EQ(DropExtension("/img/.disk"), "/img/.disk");  // only a leading dot
-  EXPECT_EQ(ExtensionOf("/img/ゲーム.ｆｄｉ"), ".ｆｄｉ");
   EXPECT_EQ(ToUpperAscii("dcp.ｆ"), "DCP.ｆ");
+}
+
+// The driver names outputs with DropExtension; plug-ins (the BKDSK writer,
+// partner files) cut names with PathWithoutExtension. Both must read every
+// name alike, or an output lands under a name the driver never checked.
+TEST(Paths, DriverAndPlugInsAgreeOnEveryExtension) {
+  const struct {
+    std::string path;
+    std::string extension;
+  } cases[] = {
+      {"/img/GAME.FDI", ".FDI"},
+      {"/img.old/GAME", ""},  // the dot of a folder
+      {"/img/GAME.tar.lzh", ".lzh"},
+      {"/img/GAME.", "."},
+      {"/img/.disk", ""},  // a leading dot starts no extension
+      {".disk", ""},
+      {"/img/.dcp_.$$$", ".$$$"},
+      {"/img/.disk.FDD", ".FDD"},
+      {"/img/..", "."},
+      {"/img/", ""},
+      {"", ""},
+      {"GAME.HDM", ".HDM"},
+      {"/img/GAME.   ", ".   "},
+      {"/img/ゲーム.ｆｄｉ", ".ｆｄｉ"},
+      {"/img/\x95\x5C.FDI", ".FDI"},  // Shift-JIS bytes are bytes
+  };
+  for (const auto& c : cases) {
+    const std::string without = c.path.substr(0, c.path.size() - c.extension.size());
+    EXPECT_EQ(ExtensionOf(c.path), c.extension) << c.path;
+    EXPECT_EQ(DropExtension(c.path), without) << c.path;
+    EXPECT_EQ(PathWithoutExtension(c.path), without) << c.path;
+    const auto parts = SplitPath(c.path);
+    ASSERT_TRUE(parts) << c.path;
+    EXPECT_EQ(parts->extension, c.extension) << c.path;
+    EXPECT_EQ(std::string(parts->folder) + std::string(parts->base), without) << c.path;
+  }
 }
 
 TEST(Paths, SameFileByBytesOrByInode) {

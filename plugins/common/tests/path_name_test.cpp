@@ -26,7 +26,8 @@ TEST(PathName, SplitsOnTheLastSlashAndTheLastDotOfTheName) {
       {"GAME.HDM", "|GAME|.HDM", "GAME"},
       {"/out.d/", "/out.d/||", "/out.d/"},
       {"", "||", ""},
-      {"/disks/.HDM", "/disks/||.HDM", "/disks/"},  // all extension, as the dot rule has it
+      {"/disks/.HDM", "/disks/|.HDM|", "/disks/.HDM"},  // a leading dot starts no extension
+      {"/disks/.HDM.HDM", "/disks/|.HDM|.HDM", "/disks/.HDM"},
       {"/ディスク.旧/ゲーム.ＨＤＭ", "/ディスク.旧/|ゲーム|.ＨＤＭ", "/ディスク.旧/ゲーム"},
       // A backslash is an ordinary byte of a name, also as the second byte
       // of a Shift-JIS character ("表" is 95 5C).
