@@ -178,9 +178,10 @@ void AdaptiveHuffmanTree<kSymbols>::Update(int symbol) {
   do {
     const uint16_t k = ++freq_[c];
     if (k > freq_[c + 1]) {
-      // Swap c with the last node of a lower count, subtrees and all.
-      int l = c + 1;
-      while (freq_[l + 1] < k) ++l;
+      // Swap c with the last node of a lower count, subtrees and all. The
+      // counts from c + 1 on are sorted, so a binary search finds it.
+      const int l = static_cast<int>(
+          std::lower_bound(freq_.begin() + c + 2, freq_.end(), k) - freq_.begin() - 1);
       freq_[c] = freq_[l];
       freq_[l] = k;
       const int i = child_[c];

@@ -1,6 +1,7 @@
 #include "adaptive_huffman_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 
 #include "adaptive_huffman_decoder.h"
@@ -32,11 +33,12 @@ class BitOutput {
 // A symbol's code is the path from the root to its leaf; each node's bit is
 // the lowest bit of its index.
 void PutSymbol(Tree& tree, BitOutput& out, int symbol) {
-  std::vector<unsigned> path;
+  std::array<unsigned, Tree::kNodes> path;  // leaf to root
+  int depth = 0;
   for (int k = tree.parent(Tree::kNodes + symbol); k != Tree::kRoot; k = tree.parent(k)) {
-    path.push_back(static_cast<unsigned>(k) & 1u);
+    path[depth++] = static_cast<unsigned>(k) & 1u;
   }
-  for (auto bit = path.rbegin(); bit != path.rend(); ++bit) out.Put(*bit, 1);
+  while (depth > 0) out.Put(path[--depth], 1);
   tree.Update(symbol);
 }
 
