@@ -110,7 +110,8 @@ void Copy(benchmark::State& state, const Case& c) {
   }
 }
 
-// Prints the usual table, then each conversion's time over its copy's.
+// Prints the usual table, then each conversion's time over its copy's, and
+// each decoder's throughput.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   // Colours only on a terminal, so that a saved run reads cleanly.
@@ -125,6 +126,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
       Total& t = (mean ? means_ : totals_)[run.run_name.str()];
       t.seconds += run.real_accumulated_time;
       t.iterations += static_cast<double>(run.iterations);
+      const auto bytes = run.counters.find("bytes_per_second");
+      if (bytes != run.counters.end()) {
+        Rate& r = (mean ? mean_rates_ : rates_)[run.run_name.str()];
+        r.bytes_per_second += bytes->second.value;
+        r.runs += 1;
+      }
+    }
+  }
+  // Decoded megabytes (10^6 bytes) per second of every "decode/" benchmark.
+  void PrintThroughputs() const {
+    const auto& rates = mean_rates_.empty() ? rates_ : mean_rates_;
+    if (rates.empty()) return;
+    std::printf("\n%-36s %10s\n", "decoder", "MB/s");
+    for (const auto& [name, r] : rates) {
+      if (name.rfind("decode/", 0) != 0) continue;
+      std::printf("%-36s %10.1f\n", name.substr(7).c_str(), r.bytes_per_second / r.runs / 1e6);
     }
   }
   void PrintRatios(const std::vector<std::string>& cases) const {
@@ -152,6 +169,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   std::map<std::string, Total> totals_;
   std::map<std::string, Total> means_;
+  // Summed over repetitions, averaged when printed.
+  struct Rate {
+    double bytes_per_second = 0;
+    double runs = 0;
+  };
+  std::map<std::string, Rate> rates_;
+  std::map<std::string, Rate> mean_rates_;
 };
 
 // Half of each disk holds data, the rest is freshly formatted (0xE5), as on
@@ -210,6 +234,7 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios(names);
+  reporter.PrintThroughputs();
   benchmark::Shutdown();
   return 0;
 }
