@@ -6,7 +6,7 @@ set -eu
 packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev
   libbenchmark-dev libarchive-dev pkg-config qt6-base-dev
   xvfb xauth fonts-ipafont-gothic
-  dosfstools mtools jlha-utils default-jdk-headless zip unzip"
+  dosfstools mtools jlha-utils default-jdk-headless zip unzip mame-tools"
 
 missing=""
 for p in $packages; do

@@ -59,6 +59,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"fdd_reader.dvr", kKindInput, "FDD形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"fdi_reader.dvr", kKindInput, "FDI形式入力Plug-in Ver.1.01", {0}, nullptr, nullptr},
       {"tfd_reader.dvr", kKindInput, "TFD/BKDSK形式入力Plug-in Ver.1.01", {0}, nullptr, nullptr},
+      {"press1_reader.dvr", kKindInput, "Press1形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"mahalito_reader.dvr", kKindInput, "MAHALITO形式入力Plug-in Ver.1.00", {0}, nullptr,
        nullptr},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
