@@ -35,3 +35,28 @@ for shape in "154 8 3" "160 18 2" "160 9 2" "160 8 2" "80 9 2" "154 1 0" "4 26 0
   done
 done
 rm -f "$raw"
+
+# lh5 streams made by lha, each behind the decoder fuzzer's three leading
+# bytes: the expected length less one (big-endian), then 0 for an output
+# area with room for a final match.
+if command -v lha >/dev/null 2>&1; then
+  lh5="$seeds/lh5_decoder_fuzzer"
+  mkdir -p "$lh5"
+  work=$(mktemp -d)
+  seq 1 3000 >"$work/text"
+  head -c 9000 /dev/zero >"$work/zero"
+  seq 1 20000 | tr -d '\n' | head -c 60000 >"$work/digits"
+  { seq 1 900; head -c 700 /dev/zero | tr '\0' 'Z'; seq 1 900; } >"$work/window"
+  for name in text zero digits window; do
+    (cd "$work" && lha a0q "$name.lzh" "$name" >/dev/null 2>&1) || continue
+    archive="$work/$name.lzh"
+    [ "$(dd if="$archive" bs=1 skip=2 count=5 2>/dev/null)" = "-lh5-" ] || continue
+    # A level-0 header: its size (less two) at 0, packed size at 7, original at 11.
+    header=$(od -An -tu1 -N1 "$archive" | tr -d ' ')
+    packed=$(od -An -tu4 -j7 -N4 "$archive" | tr -d ' ')
+    last=$(($(od -An -tu4 -j11 -N4 "$archive" | tr -d ' ') - 1))
+    printf "\\$(printf %o $((last >> 8 & 255)))\\$(printf %o $((last & 255)))\\000" >"$lh5/$name"
+    tail -c +$((header + 3)) "$archive" | head -c "$packed" >>"$lh5/$name"
+  done
+  rm -rf "$work"
+fi
