@@ -11,6 +11,7 @@
 #include <set>
 
 #include "disk_builder.h"
+#include "slf_image.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -62,6 +63,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"press1_reader.dvr", kKindInput, "Press1形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"mahalito_reader.dvr", kKindInput, "MAHALITO形式入力Plug-in Ver.1.00", {0}, nullptr,
        nullptr},
+      {"slf_reader.dvr", kKindInput, "SLF形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
       {"fdi_writer.dvw", kKindOutput, "FDI形式出力Plug-in Ver.1.04", {0}, ".FDI",
@@ -133,6 +135,48 @@ TEST(FormatMatrix, EveryWriterAndReaderAgree) {
     bool any = false;
     for (const std::string& pair : read_back) any = any || pair.starts_with(writer_name + " ");
     EXPECT_TRUE(any) << writer_name << " wrote nothing any reader takes";
+  }
+}
+
+// Formats this program only reads: each standard shape, laid out in the
+// format by test code, comes back whole through its reader, and no other
+// reader claims the file.
+TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
+  struct Source {
+    const char* reader;
+    const char* extension;
+    // The file's bytes, or nothing for a shape the format cannot hold.
+    std::vector<uint8_t> (*build)(const DiskImage&);
+  };
+  const Source sources[] = {
+      {"slf_reader.dvr", ".SLF",
+       [](const DiskImage& d) {
+         return test::SlfFile({test::SlfRecordOf(d, test::SlfStorage::kRaw)});
+       }},
+  };
+  const std::vector<std::string> readers = PluginFiles(".dvr");
+  std::vector<test::LoadedPlugin> loaded_readers;
+  for (const std::string& r : readers) loaded_readers.emplace_back(test::ProgramDir() + r);
+  for (const Source& source : sources) {
+    const test::LoadedPlugin reader = test::LoadBuiltPlugin(source.reader);
+    for (const test::DiskShape& shape : test::StandardShapes()) {
+      SCOPED_TRACE(std::string(source.reader) + " / " + shape.name);
+      auto disk = test::NewDiskImage();
+      test::BuildDisk(*disk, shape, 42);
+      const std::vector<uint8_t> bytes = source.build(*disk);
+      if (bytes.empty()) continue;
+      test::TempDir dir;
+      const std::string path = dir / (std::string("DISK") + source.extension);
+      test::WriteFile(path, bytes);
+      auto back = test::NewDiskImage();
+      const auto read = reader.ReadDisk(path, *back);
+      ASSERT_EQ(read.result, kResultOk) << read.message;
+      EXPECT_TRUE(Tracks(*back) == Tracks(*disk)) << test::CompareDisks(*disk, *back);
+      for (size_t r = 0; r < readers.size(); ++r) {
+        if (readers[r] == source.reader) continue;
+        EXPECT_NE(loaded_readers[r].IsSupport(path).result, kResultOk) << readers[r];
+      }
+    }
   }
 }
 

@@ -88,6 +88,40 @@ void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vecto
   if (!raw.empty()) std::memcpy(image.data, raw.data(), std::min(used, raw.size()));
 }
 
+void FillWithMixedContent(DiskImage& image, uint32_t seed) {
+  static const char* const words[] = {"MS-DOS ", "フロッピー ", "sector ", "AUTOEXEC.BAT ",
+                                      "\r\n", "COMMAND.COM ", "0123 ", "ゲーム "};
+  uint32_t state = seed * 2654435761u + 7;
+  const auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  size_t cursor = 0;
+  for (int t = 0; t < image.track_count && t < kMaxTracks; ++t) {
+    const bool blank_track = t % 5 == 2;
+    const bool noise_track = t % 7 == 3;
+    for (const SectorId& id : image.ids[t]) {
+      if (IsEmptySlot(&id)) continue;
+      const size_t length = SectorLength(id.n);
+      if (cursor + length > sizeof(image.data)) return;
+      uint8_t* sector = image.data + cursor;
+      cursor += length;
+      if (blank_track || (!noise_track && next() % 4 == 0)) {
+        std::memset(sector, 0xE5, length);
+        continue;
+      }
+      for (size_t i = 0; i < length;) {
+        if (noise_track) {
+          sector[i++] = static_cast<uint8_t>(next());
+          continue;
+        }
+        const char* word = words[next() % 8];
+        for (; *word != '\0' && i < length; ++word) sector[i++] = static_cast<uint8_t>(*word);
+      }
+    }
+  }
+}
+
 void InterleaveRows(DiskImage& image) {
   constexpr int kSlots = kMaxSectorsPerTrack;
   size_t cursor = 0;

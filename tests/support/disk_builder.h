@@ -38,6 +38,11 @@ void PermuteTrack(DiskImage& image, int track, const std::vector<int>& order);
 // What raw does not reach stays zero; what goes past the disk is dropped.
 void BuildDiskFromRaw(DiskImage& image, const DiskShape& shape, const std::vector<uint8_t>& raw);
 
+// Contents that compress, as on a disk in use, laid over the data of the
+// used slots below track_count: text sectors and blank (0xE5) sectors mixed,
+// some whole tracks blank and some whole tracks of noise.
+void FillWithMixedContent(DiskImage& image, uint32_t seed = 1);
+
 // Puts every row of 26 sectors into the 2:1 interleaved order R = 1, 14, 2,
 // 15, ..., 13, 26 (IDs and data move together), as readers deliver mixed
 // 2HD disks that their source stores in R order.
