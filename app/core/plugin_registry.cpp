@@ -152,7 +152,9 @@ bool PluginRegistry::LoadOutputPlugins(Host& host, OutputSelector* selector) {
   }
   output_count_ = k;
   if (k == 0) return false;
-  if (selector != nullptr) selector->Select(remembered);
+  // A selection taken while the list was still empty is -1: it means the
+  // first plug-in, not none.
+  if (selector != nullptr) selector->Select(remembered < 0 || remembered >= k ? 0 : remembered);
   return true;
 }
 

@@ -44,6 +44,7 @@ struct OutputPlugin {
 class OutputSelector {
  public:
   virtual ~OutputSelector() = default;
+  // -1 when nothing is selected, as on an empty list.
   virtual int current() const = 0;
   virtual void Clear() = 0;
   // Inserts a label at index; returns the index the list reports back.

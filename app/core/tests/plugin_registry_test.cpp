@@ -7,18 +7,26 @@
 namespace dravik {
 namespace {
 
+// Behaves as the window's drop-down does: nothing selected (-1) while empty,
+// the first item once one is added, and no index it does not hold.
 class ListSelector : public OutputSelector {
  public:
   int current() const override { return selected; }
-  void Clear() override { labels.clear(); }
+  void Clear() override {
+    labels.clear();
+    selected = -1;
+  }
   int Insert(int index, const std::string& label) override {
     labels.insert(labels.begin() + index, label);
+    if (selected < 0) selected = 0;
     return refuse_at == index ? index + 1 : index;
   }
-  void Select(int index) override { selected = index; }
+  void Select(int index) override {
+    selected = index >= 0 && index < static_cast<int>(labels.size()) ? index : -1;
+  }
 
   std::vector<std::string> labels;
-  int selected = 0;
+  int selected = -1;
   int refuse_at = -1;
 };
 
@@ -75,10 +83,15 @@ TEST_F(PluginRegistryTest, MissingExportEndsDiscoveryOfItsKind) {
 
 TEST_F(PluginRegistryTest, RestoresTheSelectionAndStopsWhenTheSelectorLosesAnEntry) {
   Add({{"tst_writer.dvw", "a.dvw"}, {"ts2_writer.dvw", "b.dvw"}});
-  selector_.selected = 1;
+  // Taken from the empty list at start-up: the first plug-in is selected.
   ASSERT_TRUE(registry_.LoadOutputPlugins(host_, &selector_));
-  EXPECT_EQ(selector_.selected, 1);
+  EXPECT_EQ(selector_.selected, 0);
   EXPECT_EQ(selector_.labels.size(), 2u);
+  for (int remembered : {1, 2}) {
+    selector_.selected = remembered;
+    ASSERT_TRUE(registry_.LoadOutputPlugins(host_, &selector_));
+    EXPECT_EQ(selector_.selected, remembered == 1 ? 1 : 0);
+  }
   EXPECT_FALSE(registry_.LoadInputPlugins(host_));  // no .dvr at all
   EXPECT_EQ(registry_.input_count(), 0);
   registry_.UnloadAllPlugins();
