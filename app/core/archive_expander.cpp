@@ -31,15 +31,34 @@ void EmptyFolder(const std::string& folder, const std::string& keep) {
   for (const std::string& path : doomed) unlink(path.c_str());
 }
 
+namespace {
+
+// A new folder of this user only, named dravik-XXXXXX, in parent (which ends
+// in "/"); "" with errno set when it cannot be made.
+std::string MakeFolderIn(const std::string& parent) {
+  std::string pattern = parent + "dravik-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return {};
+  return pattern + "/";
+}
+
+// Makes parent when missing; 0 when it is a folder that belongs to this user
+// (not a link to one, which could lead the emptying elsewhere), else why not.
+int CheckParent(const std::string& parent) {
+  const std::string bare = parent.substr(0, parent.size() - 1);
+  if (mkdir(bare.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+  struct stat st {};
+  if (lstat(bare.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  return st.st_uid == geteuid() ? 0 : EPERM;
+}
+
+}  // namespace
+
 std::string MakePrivateTempFolder() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = (base != nullptr && *base != '\0') ? base : "/tmp";
-  if (pattern.back() != '/') pattern += '/';
-  pattern += "dravik-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) return {};
-  return std::string(buffer.data()) + "/";
+  std::string parent = (base != nullptr && *base != '\0') ? base : "/tmp";
+  if (parent.back() != '/') parent += '/';
+  return MakeFolderIn(parent);
 }
 
 namespace {
@@ -86,18 +105,6 @@ constexpr std::string_view kMsgLzhFailed = "\r\nUnlha展開失敗";
 constexpr std::string_view kMsgZipFailed = "\r\nUnZip展開失敗";
 constexpr std::string_view kMsgEmptyArchive = "\r\nアーカイブにファイルがありません";
 
-// 0, or why the folder cannot serve. An existing folder is used as it is,
-// but not through a link: emptying it would delete files elsewhere.
-int MakeFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0755) == 0) return 0;
-  const int error = errno;
-  struct stat st {};
-  if (error != EEXIST) return error;
-  return lstat(folder.substr(0, folder.size() - 1).c_str(), &st) == 0 && S_ISDIR(st.st_mode)
-             ? 0
-             : ENOTDIR;
-}
-
 // Whether folder holds a file other than keep (the dropped archive, when
 // it lies there).
 bool HoldsFiles(const std::string& folder, const std::string& keep) {
@@ -119,20 +126,22 @@ ArchiveExpander::ArchiveExpander(ArchiverLibraries libraries) : libraries_(std::
 
 ArchiveExpander::~ArchiveExpander() { ReleaseArchivers(); }
 
-void ArchiveExpander::PrepareArchivers(const std::string& folder, Host& host) {
+void ArchiveExpander::PrepareArchivers(const std::string& parent, Host& host) {
   ReleaseArchivers();
-  std::string chosen = folder;
-  if (!chosen.empty() && chosen.back() != '/') chosen += '/';
-  int error = chosen.empty() ? 0 : MakeFolder(chosen);
-  if (chosen.empty() || error != 0) {
-    chosen = MakePrivateTempFolder();
-    if (chosen.empty()) {
-      if (error == 0) error = errno;
-      host.AppendLog("\r\n一時フォルダ作成失敗 err:" + std::to_string(error));
-      host.AppendLog(kMsgArchiversDisabled);
-      return;
-    }
-    private_folder_ = true;
+  std::string chosen;
+  int error = 0;
+  if (!parent.empty()) {
+    const std::string folder = parent.back() == '/' ? parent : parent + "/";
+    error = CheckParent(folder);
+    if (error == 0) chosen = MakeFolderIn(folder);
+    if (chosen.empty() && error == 0) error = errno;
+  }
+  if (chosen.empty()) chosen = MakePrivateTempFolder();
+  if (chosen.empty()) {
+    if (error == 0) error = errno;
+    host.AppendLog("\r\n一時フォルダ作成失敗 err:" + std::to_string(error));
+    host.AppendLog(kMsgArchiversDisabled);
+    return;
   }
   folder_ = chosen;
   lzh_ = SharedLibrary::Open(libraries_.lzh);
@@ -144,8 +153,7 @@ void ArchiveExpander::PrepareArchivers(const std::string& folder, Host& host) {
 void ArchiveExpander::ReleaseArchivers() {
   lzh_.Close();
   zip_.Close();
-  if (private_folder_) RemoveTree(folder_);
-  private_folder_ = false;
+  RemoveTree(folder_);
   folder_.clear();
 }
 

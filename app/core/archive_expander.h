@@ -33,18 +33,19 @@ class ArchiveExpander {
   ArchiveExpander(const ArchiveExpander&) = delete;
   ArchiveExpander& operator=(const ArchiveExpander&) = delete;
 
-  // Start-up: makes the temporary folder (one that exists is used as it is)
-  // and loads the libraries. An empty folder, or one that cannot be made,
-  // is replaced by a private folder under $TMPDIR, which ReleaseArchivers
-  // removes again. Without any folder, archives are not expanded.
-  void PrepareArchivers(const std::string& folder, Host& host);
+  // Start-up: makes this expander's own folder under parent (parent is made
+  // when missing, and used only when it is a real folder of this user, not a
+  // link), so that two windows of one program folder never empty each
+  // other's files; under $TMPDIR when that cannot be done or parent is "".
+  // Then loads the libraries. Without any folder, archives are not expanded.
+  void PrepareArchivers(const std::string& parent, Host& host);
   // Empties the temporary folder (except path itself, when it lies there),
   // then unpacks path when it is an archive a library accepts. Not ok when
   // a library failed: the drop stops. An archive that yields no file is
   // said so in a line of its own.
   ExpandResult ExpandIfArchive(const std::string& path, Host& host);
-  // Shut-down: unloads the libraries; a private folder is removed, the
-  // window's draviktemp/ stays.
+  // Shut-down: unloads the libraries and removes the folder with whatever
+  // is left in it.
   void ReleaseArchivers();
 
   // The folder the archive's files land in, ending in "/"; "" when there is
@@ -59,13 +60,12 @@ class ArchiveExpander {
 
   ArchiverLibraries libraries_;
   std::string folder_;
-  bool private_folder_ = false;
   SharedLibrary lzh_;
   SharedLibrary zip_;
 };
 
-// The window's temporary folder: draviktemp/ in the program folder
-// (PrepareArchivers falls back to a private folder when it cannot be made).
+// Where the window's temporary folders are made: draviktemp/ in the program
+// folder.
 std::string WindowTempFolder(const std::string& program_folder);
 
 // Deletes every file (not folder) in folder, except the one named keep: a

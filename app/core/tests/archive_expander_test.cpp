@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "archive_builder.h"
@@ -41,7 +42,7 @@ class ArchiveExpanderTest : public ::testing::Test {
     expander_.PrepareArchivers(temp(), host_);
     ASSERT_EQ(host_.log, kLoaded);
   }
-  std::string temp() const { return root_ / "draviktemp/"; }
+  const std::string& temp() const { return expander_.temp_folder(); }
   // Expands work_/name holding bytes, with a fresh log.
   ExpandResult Expand(const std::string& name, const std::string& bytes) {
     test::WriteFile(work_ / name, bytes);
@@ -157,29 +158,49 @@ TEST_F(ArchiveExpanderTest, ArchivesInsideAnArchiveAreUnpackedOneLevelDeep) {
   EXPECT_EQ(host_.log, "\r\nBAD.ZIP...展開中\r\nUnZip展開失敗");
 }
 
-TEST(ArchiveExpanderSetupTest, TheWindowsFolderStaysAndAnExistingOneIsUsed) {
+// Two windows of one program folder: each unpacks into a folder of its own
+// under draviktemp/, which a drop on the other does not touch, and which goes
+// when its window does.
+TEST(ArchiveExpanderSetupTest, EachExpanderHasItsOwnFolderUnderTheParent) {
   test::TempDir program;
-  const std::string folder = WindowTempFolder(program.path());
-  EXPECT_EQ(folder, program / "draviktemp/");
+  const std::string parent = WindowTempFolder(program.path());
+  EXPECT_EQ(parent, program / "draviktemp/");
   test::RecordingHost host;
-  for (int run = 0; run < 2; ++run) {
-    ArchiveExpander expander(kBuilt);
-    expander.PrepareArchivers(folder, host);
-    EXPECT_EQ(expander.temp_folder(), folder);
-    EXPECT_EQ(host.log, run == 0 ? kLoaded : kLoaded + kLoaded);
-    if (run == 0) test::WriteFile(folder + "X.FDI", "x");
-  }
-  EXPECT_TRUE(FileExists(folder + "X.FDI"));
+  auto first = std::make_unique<ArchiveExpander>(kBuilt);
+  ArchiveExpander second(kBuilt);
+  first->PrepareArchivers(parent, host);
+  second.PrepareArchivers(parent, host);
+  EXPECT_EQ(host.log, kLoaded + kLoaded);
+  const std::string mine = first->temp_folder();
+  EXPECT_TRUE(mine.starts_with(parent + "dravik-")) << mine;
+  EXPECT_TRUE(second.temp_folder().starts_with(parent + "dravik-"));
+  EXPECT_NE(mine, second.temp_folder());
+
+  test::WriteFile(mine + "BEING.FDI", "converted right now");
+  test::WriteFile(program / "X.FDI", "x");
+  second.ExpandIfArchive(program / "X.FDI", host);
+  EXPECT_TRUE(FileExists(mine + "BEING.FDI"));
+  first.reset();
+  EXPECT_FALSE(FileExists(mine));
+  EXPECT_EQ(ListFolder(parent).size(), 1u);
 }
 
-TEST(ArchiveExpanderSetupTest, AFolderThatCannotBeMadeFallsBackToAPrivateOne) {
+TEST(ArchiveExpanderSetupTest, AParentThatCannotServeFallsBackToAPrivateFolder) {
   test::TempDir tmp;
   TmpDirScope scope(tmp.path());
   test::TempDir program;
-  test::WriteFile(program / "draviktemp", "a file, not a folder");
+  test::WriteFile(program / "file", "a file, not a folder");
   ASSERT_EQ(symlink(tmp.path().c_str(), (program / "linked").c_str()), 0);
-  for (const std::string& wanted :
-       {program / "draviktemp/", program / "linked/", program / "no/such/", std::string()}) {
+  // Left by another user, or not writable: root can give it away, others
+  // can take away their own right to write.
+  ASSERT_EQ(mkdir((program / "foreign").c_str(), 0777), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown((program / "foreign").c_str(), 65534, 65534), 0);
+  } else {
+    ASSERT_EQ(chmod((program / "foreign").c_str(), 0555), 0);
+  }
+  for (const std::string& wanted : {program / "file/", program / "linked/", program / "foreign/",
+                                    program / "no/such/", std::string()}) {
     SCOPED_TRACE(wanted);
     test::RecordingHost host;
     std::string used;
@@ -193,6 +214,8 @@ TEST(ArchiveExpanderSetupTest, AFolderThatCannotBeMadeFallsBackToAPrivateOne) {
     }
     EXPECT_FALSE(FileExists(used));  // a private folder goes with its expander
   }
+  EXPECT_TRUE(ListFolder(program / "foreign").empty());
+  chmod((program / "foreign").c_str(), 0755);
 }
 
 // Without a folder, or without libraries that can unpack, archives go on as
