@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -22,11 +23,13 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
-#include <QUrl>
+#include <QTranslator>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "paths.h"
 #include "settings_file.h"
+#include "uri_list.h"
 
 namespace dravik {
 namespace {
@@ -35,6 +38,7 @@ constexpr char kBanner[] = "Dravik Version 2.10\r\n";
 constexpr char kVersionText[] = "Dravik Version 2.10";
 constexpr char kAboutEntry[] = "ﾊﾞｰｼﾞｮﾝ情報 (&A)...";
 // Drops are not nested: the batch under way owns the one disk image.
+constexpr int kLogLines = 15;
 constexpr char kMsgBusyDrop[] = "\r\n変換中のため、ドロップされたファイルは変換しません";
 
 QString FromUtf8(std::string_view text) {
@@ -47,9 +51,13 @@ class ComboSelector : public OutputSelector {
   explicit ComboSelector(QComboBox* combo) : combo_(combo) {}
   int current() const override { return combo_->currentIndex(); }
   void Clear() override { combo_->clear(); }
+  // Two plug-ins may share a label, so the item is checked where it should
+  // be rather than looked up by its text.
   int Insert(int index, const std::string& label) override {
-    combo_->insertItem(index, QString::fromStdString(label));
-    return combo_->findText(QString::fromStdString(label), Qt::MatchExactly) == index ? index : -1;
+    const QString text = QString::fromStdString(label);
+    const int count = combo_->count();
+    combo_->insertItem(index, text);
+    return combo_->count() == count + 1 && combo_->itemText(index) == text ? index : -1;
   }
   void Select(int index) override { combo_->setCurrentIndex(index); }
 
@@ -84,13 +92,12 @@ void MainWindow::BuildControls() {
   // the font so that the Japanese texts fit.
   const QFontMetrics metrics(font());
   const double dlu_x = metrics.averageCharWidth() / 4.0 * 1.25;
-  const double dlu_y = metrics.height() / 8.0 * 1.25;
-  resize(static_cast<int>(186 * dlu_x * 1.6), static_cast<int>(88 * dlu_y * 1.6));
 
   auto* group = new QGroupBox("変換設定", this);
   folder_check_ = new QCheckBox("出力先フォルダの指定", group);
   folder_edit_ = new QLineEdit(group);
   folder_edit_->setMaxLength(static_cast<int>(kMaxPathBytes));
+  folder_edit_->setAcceptDrops(false);  // a file dropped here is converted, not typed in
   browse_button_ = new QPushButton("...", group);
   browse_button_->setFixedWidth(static_cast<int>(13 * dlu_x * 1.6));
   output_list_ = new QComboBox(group);
@@ -125,9 +132,15 @@ void MainWindow::BuildControls() {
   progress_->setTextVisible(false);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(group, 38);
-  layout->addWidget(log_, 38);
+  layout->addWidget(group);
+  layout->addWidget(log_, 1);  // the log takes whatever room the window gains
   layout->addWidget(progress_);
+
+  // Open with room for kLogLines whole lines of log; the user may shrink it
+  // to a few.
+  log_->setMinimumHeight(LogPaneHeight(kLogLines));
+  resize(static_cast<int>(186 * dlu_x * 1.6), layout->totalMinimumSize().height());
+  log_->setMinimumHeight(LogPaneHeight(3));
 
   connect(folder_check_, &QCheckBox::clicked, this, [this] {
     ReadSettingsFromControls();
@@ -157,8 +170,14 @@ void MainWindow::BuildControls() {
   });
 }
 
+int MainWindow::LogPaneHeight(int lines) const {
+  const int line = QFontMetrics(log_->document()->defaultFont()).lineSpacing();
+  const int margin = static_cast<int>(std::ceil(log_->document()->documentMargin()));
+  return lines * line + 2 * margin + 2 * log_->frameWidth();
+}
+
 void MainWindow::Startup() {
-  expander_ = std::make_unique<ArchiveExpander>();
+  expander_ = std::make_unique<ArchiveExpander>(options_.archivers);
   expander_->PrepareArchivers(WindowTempFolder(options_.program_folder), *this);
   driver_ = std::make_unique<ConversionDriver>(*this, registry_, *expander_);
   AppendLog("\r\n\r\nプラグインの検索.....");
@@ -166,14 +185,17 @@ void MainWindow::Startup() {
   if (!registry_.LoadInputPlugins(*this) || !registry_.LoadOutputPlugins(*this, &selector)) {
     AppendLog("\r\nPlugin読込エラー");
   }
+  // The selection as the loaded list has it, for a settings file that does
+  // not name one.
+  ReadSettingsFromControls();
   AppendLog("\r\n\r\nイメージファイルをDrag&Dropすると変換します");
   ReadSettingsFile(options_.settings_file, registry_.output_count(), settings_);
   ShowSettingsInControls();
   EnableSettingsControls(true);
   started_ = true;
   emit StartupFinished();
-  if (!waiting_files_.isEmpty()) {
-    const QStringList files = std::exchange(waiting_files_, {});
+  if (!waiting_files_.empty()) {
+    const std::vector<std::string> files = std::exchange(waiting_files_, {});
     ConvertFiles(files);
   }
 }
@@ -181,16 +203,20 @@ void MainWindow::Startup() {
 void MainWindow::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
-  ReadSettingsFromControls();
-  WriteSettingsFile(options_.settings_file, settings_);
+  // Before start-up has read the settings file, the controls hold only the
+  // defaults: writing them would lose the user's settings.
+  if (started_) {
+    ReadSettingsFromControls();
+    WriteSettingsFile(options_.settings_file, settings_);
+  }
   driver_.reset();
   registry_.UnloadAllPlugins();
   expander_.reset();
 }
 
-void MainWindow::ConvertFiles(const QStringList& paths) {
+void MainWindow::ConvertFiles(const std::vector<std::string>& paths) {
   if (!started_) {
-    waiting_files_ += paths;
+    waiting_files_.insert(waiting_files_.end(), paths.begin(), paths.end());
     return;
   }
   if (converting_) {
@@ -200,11 +226,9 @@ void MainWindow::ConvertFiles(const QStringList& paths) {
   converting_ = true;
   EnableSettingsControls(false);
   driver_->set_settings(settings_);
-  for (const QString& path : paths) {
-    const QByteArray bytes = path.toUtf8();
-    if (driver_->ConvertDroppedFile(std::string(bytes.constData(), bytes.size())) == Flow::kStop) {
-      break;
-    }
+  for (const std::string& path : paths) {
+    // A close asked for meanwhile ends the batch after the file under way.
+    if (close_requested_ || driver_->ConvertDroppedFile(path) == Flow::kStop) break;
   }
   EnableSettingsControls(true);
   converting_ = false;
@@ -242,14 +266,17 @@ void MainWindow::FocusWindow() { activateWindow(); }
 
 void MainWindow::ReadSettingsFromControls() {
   settings_.use_output_folder = folder_check_->isChecked();
-  settings_.output_folder = folder_edit_->text().toStdString();
+  const QString folder = folder_edit_->text();
+  settings_.output_folder = folder == folder_shown_ ? folder_bytes_ : folder.toStdString();
   settings_.write_comment = comment_check_->isChecked();
   settings_.selected_output = output_list_->currentIndex();
 }
 
 void MainWindow::ShowSettingsInControls() {
   folder_check_->setChecked(settings_.use_output_folder);
-  folder_edit_->setText(QString::fromStdString(settings_.output_folder));
+  folder_bytes_ = settings_.output_folder;
+  folder_shown_ = FromUtf8(folder_bytes_);
+  folder_edit_->setText(folder_shown_);
   comment_check_->setChecked(settings_.write_comment);
   output_list_->setCurrentIndex(settings_.selected_output);
 }
@@ -291,17 +318,30 @@ void MainWindow::ShowAbout() {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (!DroppedPaths(*event->mimeData()).empty()) event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  QStringList paths;
-  for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile()) paths << url.toLocalFile();
-  }
-  if (paths.isEmpty()) return;
+  const std::vector<std::string> paths = DroppedPaths(*event->mimeData());
+  if (paths.empty()) return;
   event->acceptProposedAction();
   ConvertFiles(paths);
+}
+
+std::vector<std::string> DroppedPaths(const QMimeData& mime) {
+  // The list's own bytes: QUrl would decode a name that is not UTF-8 into
+  // U+FFFD.
+  const QByteArray list = mime.data("text/uri-list");
+  return LocalPathsFromUriList(std::string_view(list.constData(), list.size()));
+}
+
+bool LoadQtTranslations() {
+  auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+  if (!translator->load("qtbase_ja", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    return false;
+  }
+  QCoreApplication::installTranslator(translator.release());
+  return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

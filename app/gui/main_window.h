@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive_expander.h"
 #include "conversion_driver.h"
@@ -12,6 +13,7 @@
 #include "plugin_registry.h"
 
 class QCheckBox;
+class QMimeData;
 class QComboBox;
 class QLineEdit;
 class QProgressBar;
@@ -24,6 +26,7 @@ struct WindowOptions {
   std::string program_folder;  // ends in "/"; plug-ins and archivers live here
   std::string settings_file;
   int startup_delay_ms = 500;
+  ArchiverLibraries archivers;
 };
 
 class MainWindow : public QWidget, public Host {
@@ -34,8 +37,9 @@ class MainWindow : public QWidget, public Host {
   ~MainWindow() override;
 
   // One drop: every path in order, the batch ending at the first stop.
-  // Files given before start-up has finished wait for it.
-  void ConvertFiles(const QStringList& paths);
+  // Files given before start-up has finished wait for it. Paths are the
+  // file system's bytes, whether or not they are UTF-8.
+  void ConvertFiles(const std::vector<std::string>& paths);
   bool started() const { return started_; }
   bool converting() const { return converting_; }
   QString LogText() const;
@@ -58,6 +62,8 @@ class MainWindow : public QWidget, public Host {
 
  private:
   void BuildControls();
+  // The log pane's height that shows lines whole lines.
+  int LogPaneHeight(int lines) const;
   void Startup();
   void Shutdown();
   void ReadSettingsFromControls();
@@ -75,7 +81,12 @@ class MainWindow : public QWidget, public Host {
   bool converting_ = false;
   bool close_requested_ = false;
   bool shut_down_ = false;
-  QStringList waiting_files_;
+  std::vector<std::string> waiting_files_;
+  // The output folder's bytes as last shown, and the text that shows them:
+  // a name that is not UTF-8 shows with U+FFFD, and as long as the field
+  // holds that text, the bytes are the folder.
+  std::string folder_bytes_;
+  QString folder_shown_;
 
   QCheckBox* folder_check_ = nullptr;
   QLineEdit* folder_edit_ = nullptr;
@@ -88,5 +99,13 @@ class MainWindow : public QWidget, public Host {
 
 // The program icon, drawn rather than shipped as a bitmap.
 QIcon ProgramIcon();
+
+// The local files of a drop, with their names' bytes as the file system has
+// them.
+std::vector<std::string> DroppedPaths(const QMimeData& mime);
+
+// Qt's own Japanese texts (the standard context menus and dialogs), so they
+// match the window's; false when the translation is not installed.
+bool LoadQtTranslations();
 
 }  // namespace dravik

@@ -12,6 +12,8 @@ void ScratchProgram::AddBuiltPlugin(const std::string& file_name) {
 
 void ScratchProgram::AddCli() { CopyFile(ProgramDir() + "dravik-cli", cli()); }
 
+void ScratchProgram::AddWindow() { CopyFile(ProgramDir() + "Dravik", window()); }
+
 CommandResult ScratchProgram::RunCli(const std::string& arguments, const std::string& env) const {
   return RunCommand(env + (env.empty() ? "" : " ") + ShellQuote(cli()) + " " + arguments);
 }

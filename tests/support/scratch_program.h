@@ -1,4 +1,4 @@
-// A program folder made for one test: dravik-cli and a chosen set of built
+// A program folder made for one test: dravik-cli or Dravik and a chosen set of built
 // or test plug-ins, under names that fix their probing order.
 #pragma once
 
@@ -19,8 +19,11 @@ class ScratchProgram {
   // Copies a plug-in of the program folder.
   void AddBuiltPlugin(const std::string& file_name);
   void AddCli();
+  // The window program, Dravik.
+  void AddWindow();
   const std::string& folder() const { return dir_.path(); }
   std::string cli() const { return dir_.path() + "dravik-cli"; }
+  std::string window() const { return dir_.path() + "Dravik"; }
   // Runs dravik-cli with the given (already quoted) arguments.
   CommandResult RunCli(const std::string& arguments, const std::string& env = "") const;
 
