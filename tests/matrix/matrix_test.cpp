@@ -12,6 +12,7 @@
 
 #include "disk_builder.h"
 #include "slf_image.h"
+#include "vfl_image.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -64,6 +65,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"mahalito_reader.dvr", kKindInput, "MAHALITO形式入力Plug-in Ver.1.00", {0}, nullptr,
        nullptr},
       {"slf_reader.dvr", kKindInput, "SLF形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
+      {"vfl_reader.dvr", kKindInput, "VFL/VFZ形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
       {"fdi_writer.dvw", kKindOutput, "FDI形式出力Plug-in Ver.1.04", {0}, ".FDI",
@@ -152,6 +154,12 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
       {"slf_reader.dvr", ".SLF",
        [](const DiskImage& d) {
          return test::SlfFile({test::SlfRecordOf(d, test::SlfStorage::kRaw)});
+       }},
+      // One sector size a volume: the mixed 2HD shape has no VFL form.
+      {"vfl_reader.dvr", ".VFL",
+       [](const DiskImage& d) {
+         if (d.ids[0][0].n != d.size_code) return std::vector<uint8_t>();
+         return test::VflVolumeBytes(test::VflVolumeOf(d, 0, test::VflStorage::kRaw, false));
        }},
   };
   const std::vector<std::string> readers = PluginFiles(".dvr");
