@@ -60,3 +60,8 @@ if command -v lha >/dev/null 2>&1; then
   done
   rm -rf "$work"
 fi
+
+# SLF, VFL and VFZ files, their tracks and cylinders packed by lha.
+if [ -x "$build/tools/make-image-seeds" ] && command -v lha >/dev/null 2>&1; then
+  "$build/tools/make-image-seeds" "$seeds"
+fi

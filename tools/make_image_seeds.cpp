@@ -1,0 +1,95 @@
+// Writes small SLF, VFL and VFZ files, their tracks and cylinders packed by
+// lha, as seeds for the fuzz targets of their readers:
+//   make-image-seeds SEEDS_FOLDER
+// into SEEDS_FOLDER/slf_reader_fuzzer/ and SEEDS_FOLDER/vfl_reader_fuzzer/.
+// The files are kept small: libFuzzer mutates within the longest seed.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk_builder.h"
+#include "slf_image.h"
+#include "vfl_image.h"
+
+namespace {
+
+using namespace dravik;
+
+void Save(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// 2 cylinders of 2 x 4 sectors of 128 bytes with a FAT12 BPB: one FAT
+// sector, one root sector, data from sector 3, clusters of one sector.
+std::unique_ptr<DiskImage> SmallFatDisk() {
+  auto disk = std::make_unique<DiskImage>();
+  test::BuildDisk(*disk, {"small", 4, 4, 0}, 5, "SEED");
+  test::FillWithMixedContent(*disk, 5);
+  uint8_t* boot = disk->data;
+  std::memset(boot, 0, 128);
+  boot[11] = 128;  // bytes per sector
+  boot[13] = 1;    // sectors per cluster
+  boot[14] = 1;    // reserved sectors
+  boot[16] = 1;    // FATs
+  boot[17] = 4;    // root entries
+  boot[22] = 1;    // sectors per FAT
+  uint8_t* fat = disk->data + 128;
+  std::memset(fat, 0, 128);
+  // Clusters 2 to 14: in use, free, bad, in use, ...
+  const int entries[] = {0xFF0, 0xFFF, 0xFFF, 0xFFF, 0x000, 0xFF7, 0xFFF, 0x000,
+                         0xFFF, 0xFFF, 0x000, 0xFFF, 0xFFF, 0x000, 0xFFF, 0xFFF};
+  for (int k = 0; k < 16; k += 2) {
+    fat[k * 3 / 2] = static_cast<uint8_t>(entries[k]);
+    fat[k * 3 / 2 + 1] = static_cast<uint8_t>((entries[k] >> 8) | (entries[k + 1] << 4));
+    fat[k * 3 / 2 + 2] = static_cast<uint8_t>(entries[k + 1] >> 4);
+  }
+  return disk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make-image-seeds SEEDS_FOLDER\n");
+    return 2;
+  }
+  const std::string slf = std::string(argv[1]) + "/slf_reader_fuzzer/";
+  const std::string vfl = std::string(argv[1]) + "/vfl_reader_fuzzer/";
+  mkdir(argv[1], 0755);
+  mkdir(slf.c_str(), 0755);
+  mkdir(vfl.c_str(), 0755);
+  try {
+    auto disk = std::make_unique<DiskImage>();
+    // 6 tracks of 4 x 128 and 26 x 128 interleaved: fill, raw and lh5 tracks.
+    test::BuildDisk(*disk, {"small", 6, 4, 0}, 1, "SEED");
+    test::FillWithMixedContent(*disk, 1);
+    const test::SlfRecord packed = test::SlfRecordOf(*disk, test::SlfStorage::kPacked);
+    Save(slf + "packed.slf", test::SlfFile({packed}, 64));
+    auto mixed = std::make_unique<DiskImage>();
+    test::BuildDisk(*mixed, {"mixed", 2, 26, 0, true}, 2, "SEED2");
+    test::FillWithMixedContent(*mixed, 2);
+    test::InterleaveRows(*mixed);
+    test::SlfRecord other = test::SlfRecordOf(*mixed, test::SlfStorage::kPacked);
+    other.tracks[5].extra = 0x03;  // an absent track with an override pair
+    Save(slf + "two.slf", test::SlfFile({other, packed}, 64));
+
+    const auto fat = SmallFatDisk();
+    const test::VflVolume whole = test::VflVolumeOf(*disk, 4, test::VflStorage::kPacked, false);
+    const test::VflVolume clusters = test::VflVolumeOf(*fat, 0, test::VflStorage::kPacked, true);
+    Save(vfl + "whole.vfl", test::VflVolumeBytes(whole));
+    Save(vfl + "clusters.vfl", test::VflVolumeBytes(clusters));
+    Save(vfl + "two.vfz", test::VfzFile({clusters, whole}, "SEEDS"));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "make-image-seeds: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
