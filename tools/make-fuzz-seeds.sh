@@ -10,8 +10,8 @@ bin="$build/bin"
 [ -x "$wrap" ] || exit 0
 seeds="$build/seeds"
 rm -rf "$seeds"
-writers="fdd_writer fdi_writer tfd_writer bkdsk_writer"
-for target in fdd_reader fdi_reader $writers; do
+writers="fdd_writer fdi_writer tfd_writer bkdsk_writer d88_writer"
+for target in fdd_reader fdi_reader d88_reader $writers; do
   mkdir -p "$seeds/${target}_fuzzer"
 done
 # A few sectors of text; the rest of each disk is 0xE5 filler.
@@ -21,6 +21,13 @@ for shape in "154 8 3" "160 18 2" "160 9 2" "160 8 2" "80 9 2" "154 1 0" "4 26 0
   name=$(echo "$shape" | tr ' ' '_')
   # shellcheck disable=SC2086
   "$wrap" -t SEED $shape "$raw" "$seeds/fdd_reader_fuzzer/$name.FDD" "$bin/fdd_writer.dvw"
+  # D88 stores every sector with a header: only the small shapes.
+  case $shape in
+    "154 1 0" | "4 26 0")
+      # shellcheck disable=SC2086
+      "$wrap" -t SEED $shape "$raw" "$seeds/d88_reader_fuzzer/$name.D88" "$bin/d88_writer.dvw"
+      ;;
+  esac
   # A plain FDI stores every sector: only the small shapes.
   case $shape in
     "154 8 3" | "160 18 2" | "160 9 2" | "160 8 2") ;;
@@ -65,3 +72,6 @@ fi
 if [ -x "$build/tools/make-image-seeds" ] && command -v lha >/dev/null 2>&1; then
   "$build/tools/make-image-seeds" "$seeds"
 fi
+# Two disks in one file.
+d88="$seeds/d88_reader_fuzzer"
+cat "$d88/154_1_0.D88" "$d88/4_26_0.D88" >"$d88/two_disks.D88"

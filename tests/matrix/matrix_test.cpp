@@ -58,6 +58,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
     const char* label;
   };
   const Identity identities[] = {
+      {"d88_reader.dvr", kKindInput, "D88形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"fdd_reader.dvr", kKindInput, "FDD形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"fdi_reader.dvr", kKindInput, "FDI形式入力Plug-in Ver.1.01", {0}, nullptr, nullptr},
       {"tfd_reader.dvr", kKindInput, "TFD/BKDSK形式入力Plug-in Ver.1.01", {0}, nullptr, nullptr},
@@ -66,6 +67,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
        nullptr},
       {"slf_reader.dvr", kKindInput, "SLF形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"vfl_reader.dvr", kKindInput, "VFL/VFZ形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
+      {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
       {"fdi_writer.dvw", kKindOutput, "FDI形式出力Plug-in Ver.1.04", {0}, ".FDI",
