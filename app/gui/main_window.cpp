@@ -19,9 +19,9 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -120,7 +120,8 @@ void MainWindow::BuildControls() {
   grid->setColumnStretch(0, 83);
   grid->setColumnStretch(1, 90);
 
-  log_ = new QTextEdit(this);
+  // Plain text scrolls by whole lines, so the top line is never cut.
+  log_ = new QPlainTextEdit(this);
   log_->setObjectName("log");
   log_->setReadOnly(true);
   log_->setAcceptDrops(false);  // drops go to the window
@@ -171,9 +172,9 @@ void MainWindow::BuildControls() {
 }
 
 int MainWindow::LogPaneHeight(int lines) const {
-  const int line = QFontMetrics(log_->document()->defaultFont()).lineSpacing();
-  const int margin = static_cast<int>(std::ceil(log_->document()->documentMargin()));
-  return lines * line + 2 * margin + 2 * log_->frameWidth();
+  const double line = QFontMetricsF(log_->document()->defaultFont()).lineSpacing();
+  const double margin = log_->document()->documentMargin();
+  return static_cast<int>(std::ceil(lines * line + 2 * margin)) + 2 * log_->frameWidth();
 }
 
 void MainWindow::Startup() {

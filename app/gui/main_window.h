@@ -18,7 +18,7 @@ class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTextEdit;
+class QPlainTextEdit;
 
 namespace dravik {
 
@@ -93,7 +93,7 @@ class MainWindow : public QWidget, public Host {
   QPushButton* browse_button_ = nullptr;
   QComboBox* output_list_ = nullptr;
   QCheckBox* comment_check_ = nullptr;
-  QTextEdit* log_ = nullptr;
+  QPlainTextEdit* log_ = nullptr;
   QProgressBar* progress_ = nullptr;
 };
 
