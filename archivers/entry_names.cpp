@@ -27,20 +27,7 @@ std::string SafeBaseName(std::string_view path) {
   const std::string_view last =
       separator == std::string_view::npos ? path : path.substr(separator + 1);
   if (last.empty() || last == "." || last == "..") return {};
-  const std::string text = SanitizeUtf8(last);
-  std::string name;
-  name.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    const size_t start = i;
-    const char32_t cp = NextCodePoint(text, i);
-    // A control character in a file name only hides what the name is.
-    if (cp < 0x20 || cp == 0x7F || cp == 0xFFFD) {
-      name += '_';
-    } else {
-      name.append(text, start, i - start);
-    }
-  }
-  return name;
+  return CleanFileName(last);
 }
 
 std::string DecodeLzhName(std::string_view latin1_utf8) {

@@ -115,8 +115,42 @@ std::string DecodeWith(std::string_view sjis, bool file_name) {
 
 std::string SjisToUtf8(std::string_view sjis) { return DecodeWith(sjis, false); }
 
-std::string SjisToFileName(std::string_view sjis) {
-  return DecodeWith(sjis, true);
+std::string SjisToFileName(std::string_view sjis) { return DecodeWith(sjis, true); }
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size() * 3);
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    const char32_t unit = utf16[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+        utf16[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      AppendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : unit);
+    }
+  }
+  return out;
+}
+
+std::string CleanFileName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    const size_t len = Utf8SequenceLength(name, i);
+    const auto c = static_cast<unsigned char>(name[i]);
+    const auto c1 = len == 2 ? static_cast<unsigned char>(name[i + 1]) : 0;
+    const bool control = (len == 1 && (c < 0x20 || c == 0x7F)) || (c == 0xC2 && c1 < 0xA0);
+    const bool replacement = name.substr(i, len) == "\uFFFD";
+    if (len == 0 || control || replacement) {
+      out += '_';
+      i += len == 0 ? 1 : len;
+    } else {
+      out.append(name, i, len);
+      i += len;
+    }
+  }
+  return out;
 }
 
 std::string SanitizeUtf8(std::string_view text) {
@@ -161,8 +195,7 @@ void CopySjisText(char* buffer, size_t size, std::string_view sjis) {
 size_t BoundedLength(const char* buffer, size_t size) {
   if (buffer == nullptr) return 0;
   const void* nul = std::memchr(buffer, '\0', size);
-  return nul == nullptr ? size
-                        : static_cast<size_t>(static_cast<const char*>(nul) - buffer);
+  return nul == nullptr ? size : static_cast<size_t>(static_cast<const char*>(nul) - buffer);
 }
 
 }  // namespace dravik

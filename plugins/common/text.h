@@ -15,6 +15,15 @@ std::string SjisToUtf8(std::string_view sjis);
 // Decodes CP932 for use as a host file name: undecodable bytes become "_".
 std::string SjisToFileName(std::string_view sjis);
 
+// Decodes UTF-16 (a VFAT long name) to UTF-8. A surrogate without its pair
+// becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// A UTF-8 name with "_" for what has no place in a host file name: bytes
+// that are no UTF-8, control characters (C0, DEL, C1: line breaks and
+// escapes would garble every listing that shows the name) and U+FFFD.
+std::string CleanFileName(std::string_view name);
+
 // Replaces every byte that is not part of valid UTF-8 with U+FFFD; for host
 // names shown in the log.
 std::string SanitizeUtf8(std::string_view text);

@@ -46,6 +46,21 @@ TEST(SanitizeUtf8, KeepsValidTextAndReplacesBadBytes) {
   EXPECT_EQ(SanitizeUtf8("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");  // surrogate
 }
 
+TEST(Utf16ToUtf8, DecodesPairsAndReplacesLoneSurrogates) {
+  EXPECT_EQ(Utf16ToUtf8(u"日本語 name.txt"), "日本語 name.txt");
+  EXPECT_EQ(Utf16ToUtf8(u"\U0001F4BE"), "\U0001F4BE");  // a pair: floppy disk
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD83D, u'b', 0xDCBE}), "a\uFFFDb\uFFFD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDCBE, 0xD83D}), "\uFFFD\uFFFD");  // swapped
+}
+
+TEST(CleanFileName, ReplacesControlsBadBytesAndReplacementCharacters) {
+  EXPECT_EQ(CleanFileName("ゲーム 1.FDI"), "ゲーム 1.FDI");
+  EXPECT_EQ(CleanFileName("a\nb\r\x1B[31m\x7F.txt"), "a_b__[31m_.txt");
+  EXPECT_EQ(CleanFileName("c1\u0085\u009F|\u00A0"), "c1__|\u00A0");  // C1, then NBSP
+  EXPECT_EQ(CleanFileName("x\xE3\x81y\uFFFD"), "x__y_");
+  EXPECT_EQ(CleanFileName("a/b"), "a/b");  // separators are the caller's business
+}
+
 TEST(BoundedLength, StopsAtTheBufferEnd) {
   const char full[4] = {'a', 'b', 'c', 'd'};
   EXPECT_EQ(BoundedLength(full, sizeof(full)), 4u);
