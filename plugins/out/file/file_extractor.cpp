@@ -1,11 +1,16 @@
 // FILE output: copies the files of the disk into a folder tree instead of
 // writing an image. Four passes look for files, each in its own layout; the
 // folder is named after the source (the output path without its ".").
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdio>
+#include <ctime>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "file_layout.h"
 #include "host_tree.h"
 #include "plugin_export.h"
+#include "text.h"
 
 namespace dravik::file_extractor {
 namespace {
@@ -150,6 +156,84 @@ bool PrintableOrNul(const uint8_t* bytes, size_t n) {
                      [](uint8_t b) { return b == 0 || (b >= 0x20 && b <= 0x7E); });
 }
 
+// The long name gathered from the entries before a short entry.
+class LongName {
+ public:
+  void Reset() { parts_ = 0; }
+  // Takes one long-name entry. A part out of order, or of another checksum,
+  // drops what was gathered.
+  void Take(const uint8_t* entry) {
+    const uint8_t sequence = entry[0];
+    const size_t ordinal = sequence & fl::kLongNameOrdinalMask;
+    if ((sequence & fl::kLongNameLastPart) != 0) {
+      parts_ = ordinal;
+      next_ = ordinal;
+      checksum_ = entry[fl::kLongNameChecksumOffset];
+      units_.fill(0);
+    }
+    if (parts_ == 0 || ordinal == 0 || ordinal > fl::kLongNameMaxParts || ordinal != next_ ||
+        entry[fl::kLongNameChecksumOffset] != checksum_ || entry[fl::kLongNameTypeOffset] != 0) {
+      Reset();
+      return;
+    }
+    for (size_t k = 0; k < fl::kLongNameUnitsPerPart; ++k) {
+      units_[(ordinal - 1) * fl::kLongNameUnitsPerPart + k] =
+          ReadLe16(entry + fl::kLongNameUnitOffsets[k]);
+    }
+    --next_;
+  }
+  // The long name (UTF-8) of the short entry when every part was there and
+  // they belong to it; then the parts are used up.
+  std::optional<std::string> NameOf(const uint8_t* short_entry) {
+    const bool whole = parts_ != 0 && next_ == 0;
+    const size_t parts = parts_;
+    Reset();
+    if (!whole) return std::nullopt;
+    uint8_t sum = 0;
+    for (size_t i = 0; i < fl::kDirNameSize + fl::kDirExtSize; ++i) {
+      sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + short_entry[i]);
+    }
+    if (sum != checksum_) return std::nullopt;
+    std::u16string name(units_.data(), parts * fl::kLongNameUnitsPerPart);
+    name.resize(std::min(name.size(), name.find(u'\0')));
+    if (name.empty()) return std::nullopt;
+    std::string utf8 = Utf16ToUtf8(name);
+    // Too long for a host name: the short name serves instead.
+    if (utf8.size() > NAME_MAX) return std::nullopt;
+    return utf8;
+  }
+
+ private:
+  size_t parts_ = 0;  // 0: nothing gathered
+  size_t next_ = 0;   // the ordinal expected next
+  uint8_t checksum_ = 0;
+  std::array<char16_t, fl::kLongNameMaxParts * fl::kLongNameUnitsPerPart> units_{};
+};
+
+// A directory entry's date and time (local time, as MS-DOS kept it), when
+// it holds one.
+std::optional<timespec> EntryTime(const uint8_t* entry) {
+  const uint16_t time = ReadLe16(entry + fl::kDirTimeOffset);
+  const uint16_t date = ReadLe16(entry + fl::kDirDateOffset);
+  std::tm tm{};
+  tm.tm_year = 80 + (date >> 9);
+  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = date & 0x1F;
+  tm.tm_hour = time >> 11;
+  tm.tm_min = (time >> 5) & 0x3F;
+  tm.tm_sec = (time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  if (date == 0 || tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday == 0 || tm.tm_hour > 23 ||
+      tm.tm_min > 59 || tm.tm_sec > 58) {
+    return std::nullopt;
+  }
+  const int day = tm.tm_mday;
+  const time_t t = std::mktime(&tm);
+  // mktime moves a 31st of April on to May: no such date was stored.
+  if (t == static_cast<time_t>(-1) || tm.tm_mday != day) return std::nullopt;
+  return timespec{t, 0};
+}
+
 struct Span {
   uint64_t offset;
   uint64_t length;
@@ -171,6 +255,7 @@ class Extractor {
   int SectorPass();
   int CompactFatPass(const fl::FatShape& shape);
 
+  int Passes();
   int Walk(const FatGeometry& geometry, const FatTable& fat);
   int WriteFatFile(const HostFolder& folder, const std::string& rel, const std::string& name,
                    const uint8_t* entry, const FatTable& fat, const Clusters& clusters);
@@ -199,6 +284,14 @@ class Extractor {
 };
 
 int Extractor::Run() {
+  const int result = Passes();
+  // An extraction that wrote nothing leaves nothing behind, not even the
+  // folder it made; what stood there before stays.
+  if (files_ == 0) tree_.RemoveMadeFolders();
+  return result;
+}
+
+int Extractor::Passes() {
   if (const fl::FatShape* shape = FindShape(image_)) {
     if (int r = StandardFatPass(*shape)) return r;
     if (int r = BankedPass()) return r;
@@ -262,12 +355,14 @@ int Extractor::Walk(const FatGeometry& g, const FatTable& fat) {
     HostFolder folder;  // closed for the root: that is the output folder
     uint64_t cursor;
     uint64_t end;
-    uint32_t cluster;  // the directory's current cluster; 0 for the root
-    size_t rel_size;   // length of the relative path outside this level
+    uint32_t cluster;              // the directory's current cluster; 0 for the root
+    size_t rel_size;               // length of the relative path outside this level
+    std::optional<timespec> time;  // of the directory's entry
+    LongName long_name = {};
   };
   std::vector<Level> levels;
   levels.push_back({HostFolder(), uint64_t{g.root_start} * g.sector_length,
-                    uint64_t{g.data_start} * g.sector_length, 0, 0});
+                    uint64_t{g.data_start} * g.sector_length, 0, 0, std::nullopt});
   std::string rel;  // "" or "/A/B": the folder of the deepest level
   // A directory cluster is read once: a chain or a tree that comes back to
   // one is a loop, and two directories sharing one would repeat a subtree.
@@ -283,6 +378,11 @@ int Extractor::Walk(const FatGeometry& g, const FatTable& fat) {
       // its parent's last entry of a cluster resumes in the next cluster.
       const uint32_t next = fat[level.cluster];
       if (next >= fl::kEndMark || next == 0) {
+        // Set last: every file made in the folder changed its time.
+        if (level.time) {
+          const timespec times[2] = {{0, UTIME_OMIT}, *level.time};
+          futimens(level.folder.fd(), times);
+        }
         rel.resize(level.rel_size);
         levels.pop_back();
         continue;
@@ -300,14 +400,21 @@ int Extractor::Walk(const FatGeometry& g, const FatTable& fat) {
 
     const uint8_t first = entry[0];
     const uint8_t attributes = entry[fl::kDirAttrOffset];
-    if (first != fl::kEntryUnused && first != fl::kEntryDot && first != fl::kEntryDeleted &&
-        (attributes & fl::kAttrVolume) == 0) {
+    const bool in_use = first != fl::kEntryUnused && first != fl::kEntryDeleted;
+    if (in_use && (attributes & fl::kAttrLongNameMask) == fl::kAttrLongName) {
+      level.long_name.Take(entry);
+    } else if (!in_use || first == fl::kEntryDot || (attributes & fl::kAttrVolume) != 0) {
+      level.long_name.Reset();
+    } else {
       std::string name = TrimSpaces(entry, fl::kDirNameSize);
       // 0x05 stands for a first byte of 0xE5, a Shift-JIS lead byte.
       if (first == fl::kEntryE5Escape) name[0] = static_cast<char>(fl::kEntryDeleted);
       const std::string ext = TrimSpaces(entry + fl::kDirExtOffset, fl::kDirExtSize);
       // A folder keeps its extension too: DATA.1 and DATA.2 stay apart.
-      const std::string disk_name = ext.empty() ? name : name + "." + ext;
+      const std::string short_name = ext.empty() ? name : name + "." + ext;
+      // The long name where one belongs to the entry, else the 8.3 one.
+      const std::string disk_name =
+          level.long_name.NameOf(entry).value_or(SjisToFileName(short_name));
       const HostFolder& folder = levels.size() == 1 ? tree_.root() : level.folder;
 
       if ((attributes & fl::kAttrDirectory) != 0) {
@@ -316,14 +423,15 @@ int Extractor::Walk(const FatGeometry& g, const FatTable& fat) {
           return Fail(kResultFailed, std::string(kMsgBadImageData));
         }
         if (!clusters.IsData(start) || directory_cluster_seen[start]) return FatError(start);
-        const std::string host = tree_.Claim(rel, disk_name, true);
+        const std::string host = tree_.Claim(rel, disk_name);
         const std::string path = tree_.PathOf(rel, host);
         HostFolder sub;
-        if (path.size() <= kMaxPathBytes) sub = folder.Subfolder(host);
+        if (path.size() <= kMaxPathBytes) sub = tree_.Enter(folder, rel, host);
         if (!sub.is_open()) return Fail(kResultFailed, PathMessage(path, kCreateFailed));
         directory_cluster_seen[start] = true;
         const uint64_t at = clusters.Offset(start);
-        levels.push_back({std::move(sub), at, at + clusters.bytes(), start, rel.size()});
+        levels.push_back(
+            {std::move(sub), at, at + clusters.bytes(), start, rel.size(), EntryTime(entry)});
         rel += "/" + host;
       } else if (int r = WriteFatFile(folder, rel, disk_name, entry, fat, clusters)) {
         return r;
@@ -342,7 +450,7 @@ int Extractor::Walk(const FatGeometry& g, const FatTable& fat) {
 int Extractor::WriteFatFile(const HostFolder& folder, const std::string& rel,
                             const std::string& name, const uint8_t* entry, const FatTable& fat,
                             const Clusters& clusters) {
-  const std::string host = tree_.Claim(rel, name, false);
+  const std::string host = tree_.Claim(rel, name);
   const std::string path = tree_.PathOf(rel, host);
   OutputFile out;
   if (path.size() > kMaxPathBytes || !out.CreateIn(folder.fd(), host)) {
@@ -367,6 +475,12 @@ int Extractor::WriteFatFile(const HostFolder& folder, const std::string& rel,
   }
   if (size != 0 && fat[c] < fl::kEndMark && fat[c] != 0) return FatError(fat[c]);
   if (!out.Close()) return Fail(kResultWriteError, PathMessage(path, kWriteFailed));
+  // The file keeps the date it has on the disk, as a copy with mcopy -m
+  // would; one the entry does not give keeps the time of extraction.
+  if (const auto time = EntryTime(entry)) {
+    const timespec times[2] = {{0, UTIME_OMIT}, *time};
+    utimensat(folder.fd(), host.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
   ++files_;
   return kResultOk;
 }
@@ -380,7 +494,7 @@ int Extractor::WriteFlatFile(const std::string& name, std::initializer_list<Span
     total += piece.length;
   }
   if (written_ + total > kOutputBudget) return Fail(kResultFailed, std::string(kMsgBadImageData));
-  const std::string host = tree_.Claim("", name, false);
+  const std::string host = tree_.Claim("", SjisToFileName(name));
   const std::string path = tree_.PathOf("", host);
   OutputFile out;
   if (path.size() > kMaxPathBytes || !out.CreateIn(tree_.root().fd(), host)) {

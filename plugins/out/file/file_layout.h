@@ -48,10 +48,26 @@ inline constexpr size_t kDirNameSize = 8;
 inline constexpr size_t kDirExtOffset = 8;
 inline constexpr size_t kDirExtSize = 3;
 inline constexpr size_t kDirAttrOffset = 11;
+inline constexpr size_t kDirTimeOffset = 22;     // u16: hour << 11 | minute << 5 | second / 2
+inline constexpr size_t kDirDateOffset = 24;     // u16: (year - 1980) << 9 | month << 5 | day
 inline constexpr size_t kDirClusterOffset = 26;  // u16
 inline constexpr size_t kDirSizeOffset = 28;     // u32
 inline constexpr uint8_t kAttrVolume = 0x08;     // also set in long-name entries
 inline constexpr uint8_t kAttrDirectory = 0x10;
+
+// VFAT long names: entries of attributes 0x0F (read-only, hidden, system,
+// volume) before the short entry, last part first, each holding 13 UTF-16
+// units and the checksum of the short entry's 11 name bytes.
+inline constexpr uint8_t kAttrLongNameMask = 0x3F;
+inline constexpr uint8_t kAttrLongName = 0x0F;
+inline constexpr uint8_t kLongNameOrdinalMask = 0x1F;
+inline constexpr uint8_t kLongNameLastPart = 0x40;
+inline constexpr size_t kLongNameTypeOffset = 12;  // 0 for a name part
+inline constexpr size_t kLongNameChecksumOffset = 13;
+inline constexpr size_t kLongNameMaxParts = 20;
+inline constexpr size_t kLongNameUnitsPerPart = 13;
+inline constexpr size_t kLongNameUnitOffsets[kLongNameUnitsPerPart] = {1,  3,  5,  7,  9,  14, 16,
+                                                                       18, 20, 22, 24, 28, 30};
 inline constexpr uint8_t kEntryUnused = 0x00;
 inline constexpr uint8_t kEntryDot = 0x2E;
 inline constexpr uint8_t kEntryDeleted = 0xE5;

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include "dravik/plugin_api.h"
 #include "text.h"
@@ -13,18 +15,27 @@ namespace dravik::file_extractor {
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr size_t kMaxNameBytes = NAME_MAX;
+// "DISK~2" and on, when files stand under the output folder's name.
+constexpr int kMaxFolderSuffix = 99;
 
 bool IsOneComponent(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 // "NAME~2.EXT": the suffix goes before the extension so the file keeps its
-// type on the host.
+// type on the host. A long name gives up the end of its stem to fit.
 std::string WithSuffix(const std::string& name, int n) {
   const std::string suffix = "~" + std::to_string(n);
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return name + suffix;
-  return name.substr(0, dot) + suffix + name.substr(dot);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) dot = name.size();
+  const std::string_view stem = std::string_view(name).substr(0, dot);
+  const std::string_view extension = std::string_view(name).substr(dot);
+  const size_t room = kMaxNameBytes > suffix.size() + extension.size()
+                          ? kMaxNameBytes - suffix.size() - extension.size()
+                          : 0;
+  return std::string(stem.substr(0, Utf8PrefixLength(stem, room))) + suffix +
+         std::string(extension);
 }
 
 }  // namespace
@@ -42,10 +53,13 @@ HostFolder::~HostFolder() {
   if (fd_ >= 0) close(fd_);
 }
 
-HostFolder HostFolder::Subfolder(const std::string& name) const {
+HostFolder HostFolder::Subfolder(const std::string& name, bool* made) const {
+  if (made != nullptr) *made = false;
   if (!is_open() || !IsOneComponent(name)) return HostFolder();
-  if (mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST) return HostFolder();
+  const bool created = mkdirat(fd_, name.c_str(), 0777) == 0;
+  if (!created && errno != EEXIST) return HostFolder();
   int sub = openat(fd_, name.c_str(), kFolderFlags);
+  bool replaced = false;
   if (sub < 0) {
     // A link under the folder's name is removed (its target stays as it is)
     // and a real folder made in its place; anything else is refused.
@@ -53,15 +67,17 @@ HostFolder HostFolder::Subfolder(const std::string& name) const {
     if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode) &&
         unlinkat(fd_, name.c_str(), 0) == 0 && mkdirat(fd_, name.c_str(), 0777) == 0) {
       sub = openat(fd_, name.c_str(), kFolderFlags);
+      replaced = true;
     }
   }
+  if (made != nullptr) *made = sub >= 0 && (created || replaced);
   return HostFolder(sub);
 }
 
 std::string SafeHostName(std::string_view name) {
-  std::string out(name);
+  std::string out = CleanFileName(name);
   for (char& c : out) {
-    if (c == '/' || c == '\0') c = '_';
+    if (c == '/') c = '_';
   }
   if (out.empty()) return "_";
   if (out == "." || out == "..") return "_" + out;
@@ -87,23 +103,54 @@ std::string PathMessage(std::string_view path, std::string_view tail) {
 bool OutputTree::Open() {
   if (root_.is_open()) return true;
   if (folder_.empty()) return false;
-  if (mkdir(folder_.c_str(), 0777) != 0 && errno != EEXIST) return false;
-  // The folder the user chose may itself be reached through a link; only
-  // what lies inside it is guarded.
-  root_ = HostFolder(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return root_.is_open();
+  for (int n = 1; n <= kMaxFolderSuffix; ++n) {
+    const std::string candidate = n == 1 ? folder_ : folder_ + "~" + std::to_string(n);
+    const bool made = mkdir(candidate.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) return false;
+    // The folder the user chose may itself be reached through a link; only
+    // what lies inside it is guarded.
+    root_ = HostFolder(open(candidate.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root_.is_open()) {
+      folder_ = candidate;
+      made_root_ = made;
+      return true;
+    }
+    if (made || errno != ENOTDIR) return false;
+  }
+  return false;
 }
 
-std::string OutputTree::Claim(const std::string& rel, std::string_view sjis_name, bool is_folder) {
-  std::string owner(1, is_folder ? 'D' : 'F');
-  owner.append(sjis_name);
-  auto& owners = owners_[rel];
-  const std::string base = SafeHostName(SjisToFileName(sjis_name));
-  std::string candidate = base;
-  for (int n = 2;; ++n) {
-    const auto [it, inserted] = owners.try_emplace(candidate, owner);
-    if (inserted || it->second == owner) return candidate;
-    candidate = WithSuffix(base, n);
+HostFolder OutputTree::Enter(const HostFolder& parent, const std::string& rel,
+                             const std::string& name) {
+  bool made = false;
+  HostFolder sub = parent.Subfolder(name, &made);
+  if (made) made_folders_.push_back(rel + "/" + name);
+  return sub;
+}
+
+void OutputTree::RemoveMadeFolders() {
+  if (!root_.is_open()) return;
+  for (auto it = made_folders_.rbegin(); it != made_folders_.rend(); ++it) {
+    unlinkat(root_.fd(), it->c_str() + 1, AT_REMOVEDIR);
+  }
+  made_folders_.clear();
+  if (made_root_) rmdir(folder_.c_str());
+  made_root_ = false;
+}
+
+std::string OutputTree::Claim(const std::string& rel, std::string_view name) {
+  Folder& folder = folders_[rel];
+  const std::string base = SafeHostName(name);
+  if (folder.taken.insert(base).second) return base;
+  // Numbers go on from the last one given for this name, so that a table
+  // of one name many times over is not searched from ~2 each time.
+  int& next = folder.next_suffix[base];
+  for (int n = std::max(next, 2);; ++n) {
+    std::string candidate = WithSuffix(base, n);
+    if (folder.taken.insert(candidate).second) {
+      next = n + 1;
+      return candidate;
+    }
   }
 }
 

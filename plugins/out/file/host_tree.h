@@ -6,8 +6,11 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace dravik::file_extractor {
 
@@ -27,14 +30,16 @@ class HostFolder {
 
   // Creates the folder name inside this one (an existing folder is fine) and
   // opens it. A link standing under that name is replaced, never entered.
-  HostFolder Subfolder(const std::string& name) const;
+  // *made tells whether this call made the folder.
+  HostFolder Subfolder(const std::string& name, bool* made = nullptr) const;
 
  private:
   int fd_ = -1;
 };
 
-// A UTF-8 name that is one harmless component: "/" and NUL become "_", and
-// "", "." and ".." cannot remain.
+// A UTF-8 name that is one harmless component: "/", control characters
+// (line breaks, escapes) and U+FFFD become "_", and "", "." and ".." cannot
+// remain.
 std::string SafeHostName(std::string_view name);
 
 // The message for a path: "\r\n[path]\r\n" and the tail, the path shortened
@@ -48,16 +53,22 @@ class OutputTree {
 
   const std::string& folder() const { return folder_; }
   // Creates the output folder once (an existing one is accepted) and opens
-  // it; false when that fails.
+  // it; false when that fails. When a file stands under the folder's name
+  // (the source itself, when it has no extension), the folder is "NAME~2".
   bool Open();
   bool is_open() const { return root_.is_open(); }
   const HostFolder& root() const { return root_; }
 
-  // The host name for a Shift-JIS name from the disk in the folder at
-  // relative path rel ("" or "/A/B"). The same disk name always gets the
-  // same host name; two disk names that clean up to one host name are kept
-  // apart by a numbered suffix.
-  std::string Claim(const std::string& rel, std::string_view sjis_name, bool is_folder);
+  // Creates the subfolder name of parent, which lies at rel.
+  HostFolder Enter(const HostFolder& parent, const std::string& rel, const std::string& name);
+  // Removes the folders this extraction made, the output folder among them,
+  // as far as they are empty: for when nothing was extracted.
+  void RemoveMadeFolders();
+
+  // A host name of its own for a name from the disk (UTF-8) in the folder
+  // at relative path rel ("" or "/A/B"): made safe, and kept apart from the
+  // names given before by a numbered suffix ("NAME~2.EXT").
+  std::string Claim(const std::string& rel, std::string_view name);
 
   // The full path of name in the folder at rel, for messages and limits.
   std::string PathOf(const std::string& rel, const std::string& name) const;
@@ -65,8 +76,13 @@ class OutputTree {
  private:
   std::string folder_;
   HostFolder root_;
-  // relative folder -> host name -> the disk name (with its kind) that owns it
-  std::map<std::string, std::map<std::string, std::string>> owners_;
+  bool made_root_ = false;
+  std::vector<std::string> made_folders_;  // relative paths, in the order made
+  struct Folder {
+    std::set<std::string> taken;                       // host names given
+    std::unordered_map<std::string, int> next_suffix;  // base name -> next number
+  };
+  std::map<std::string, Folder> folders_;  // by relative path
 };
 
 }  // namespace dravik::file_extractor
