@@ -55,13 +55,29 @@ std::string BuildLzh(Choices& in) {
   return dravik::test::BuildLzh(entries);
 }
 
-std::string BuildZip(Choices& in) {
+// A few bytes of the built archive overwritten, as damage would.
+void Mutate(std::string& bytes, Choices& in) {
+  if (bytes.empty()) return;
+  for (int n = in.Byte() % 5; n > 0; --n)
+    bytes[in.Word() % bytes.size()] = static_cast<char>(in.Byte());
+  if (in.Byte() % 8 == 0) bytes.resize(in.Word() % (bytes.size() + 1));
+}
+
+// nested: entries may be archives themselves, which the libraries unpack
+// in their turn.
+std::string BuildZip(Choices& in, bool nested = true) {
   static const uint16_t kMethods[] = {0, 8, 12, 14, 93, 95, 98, 6};
   static const uint32_t kModes[] = {0100644, 0120777, 040755, 020666};
   std::vector<dravik::test::ZipEntry> entries;
   for (int n = 1 + in.Byte() % 4; n > 0; --n) {
     const uint8_t shape = in.Byte();
     dravik::test::ZipEntry e{in.Bytes(in.Byte() % 24), in.Bytes(in.Word() % 2048)};
+    if (nested && (shape & 0x10) != 0) {
+      const bool lzh = (in.Byte() & 1) != 0;
+      e.name += lzh ? ".LZH" : ".zip";
+      e.data = lzh ? BuildLzh(in) : BuildZip(in, false);
+      Mutate(e.data, in);
+    }
     e.method = kMethods[shape % 8];
     if (shape & 0x08) e.flags = in.Word() & 0x0809;
     if (shape & 0x20) e.original_size = in.Word() * 3u;
@@ -70,14 +86,6 @@ std::string BuildZip(Choices& in) {
     entries.push_back(std::move(e));
   }
   return dravik::test::BuildZip(entries);
-}
-
-// A few bytes of the built archive overwritten, as damage would.
-void Mutate(std::string& bytes, Choices& in) {
-  if (bytes.empty()) return;
-  for (int n = in.Byte() % 5; n > 0; --n)
-    bytes[in.Word() % bytes.size()] = static_cast<char>(in.Byte());
-  if (in.Byte() % 8 == 0) bytes.resize(in.Word() % (bytes.size() + 1));
 }
 
 void CheckUnpacked(const std::string& folder, const dravik::archiver::Limits& limits) {
