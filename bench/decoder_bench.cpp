@@ -24,7 +24,7 @@ namespace {
 // A 1.44M cylinder (18,432 bytes) of a disk in use: half text, as in
 // directories and documents, half freshly formatted sectors (0xE5).
 std::vector<uint8_t> SampleCylinder() {
-  static const char* const kWords[] = {"DISK ", "BASIC ", "GAME ", "SYSTEM ", "DATA ",
+  static const char* const kWords[] = {"DISK ", "BASIC ", "GAME ",  "SYSTEM ", "DATA ",
                                        "\r\n",  "10 ",    "PRINT ", "A$ ",     "GOTO "};
   uint32_t state = 98;
   std::string text;
@@ -50,7 +50,8 @@ void DecodeAdaptiveHuffman(benchmark::State& state) {
   if (out != cylinder) state.SkipWithError("decoded bytes differ");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * cylinder.size()));
 }
-BENCHMARK(DecodeAdaptiveHuffman)->Name("decode/adaptive-huffman (Press1)")
+BENCHMARK(DecodeAdaptiveHuffman)
+    ->Name("decode/adaptive-huffman (Press1)")
     ->Unit(benchmark::kMicrosecond);
 
 // LH5 against libarchive's LHA reader on the same bytes: the raw data of

@@ -75,3 +75,8 @@ fi
 # Two disks in one file.
 d88="$seeds/d88_reader_fuzzer"
 cat "$d88/154_1_0.D88" "$d88/4_26_0.D88" >"$d88/two_disks.D88"
+
+# Press1 files, built as its tests build them.
+if [ -x "$build/tools/press1-seeds" ]; then
+  "$build/tools/press1-seeds" "$seeds"
+fi

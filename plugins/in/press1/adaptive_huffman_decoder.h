@@ -180,8 +180,8 @@ void AdaptiveHuffmanTree<kSymbols>::Update(int symbol) {
     if (k > freq_[c + 1]) {
       // Swap c with the last node of a lower count, subtrees and all. The
       // counts from c + 1 on are sorted, so a binary search finds it.
-      const int l = static_cast<int>(
-          std::lower_bound(freq_.begin() + c + 2, freq_.end(), k) - freq_.begin() - 1);
+      const int l = static_cast<int>(std::lower_bound(freq_.begin() + c + 2, freq_.end(), k) -
+                                     freq_.begin() - 1);
       freq_[c] = freq_[l];
       freq_[l] = k;
       const int i = child_[c];
@@ -227,8 +227,7 @@ int BasicAdaptiveHuffmanDecoder<kLongestMatch>::DecodePosition(BitInput& in) {
 
 template <int kLongestMatch>
 size_t BasicAdaptiveHuffmanDecoder<kLongestMatch>::Decode(std::span<const uint8_t> block,
-                                                          std::span<uint8_t> out,
-                                                          size_t expected) {
+                                                          std::span<uint8_t> out, size_t expected) {
   if (expected == 0 || out.empty()) return 0;
   BitInput in(block);
   tree_.Start();

@@ -48,8 +48,7 @@ uint32_t RecordLength(const RecordHeader& header) {
 // Whether a record of `length` bytes starting at `start` holds at least its
 // own header and `minimum` bytes, and ends inside the file.
 bool RecordFits(uint64_t start, uint32_t length, uint64_t minimum, int64_t file_size) {
-  return length >= minimum && file_size >= 0 &&
-         start + length <= static_cast<uint64_t>(file_size);
+  return length >= minimum && file_size >= 0 && start + length <= static_cast<uint64_t>(file_size);
 }
 
 const press1::DiskType* FindDiskType(const RecordHeader& header) {
@@ -186,8 +185,8 @@ int ReadPress1Disk(InputFile& file, DiskImage& image, int disk_number, ProgressC
   const int16_t number = static_cast<int16_t>(disk_number);
   uint64_t start = 0;
   RecordHeader header;
-  if (const int result = FindRecord(file, file_size, number < 2 ? 1 : number, start, header,
-                                    message);
+  if (const int result =
+          FindRecord(file, file_size, number < 2 ? 1 : number, start, header, message);
       result != kResultOk) {
     return result;
   }
@@ -253,8 +252,8 @@ int ReadPress1Disk(InputFile& file, DiskImage& image, int disk_number, ProgressC
       for (const size_t row_length : {head0, head1}) {
         const size_t sector_length = row_length / sectors;
         for (int j = 0; j < sectors; ++j) {
-          std::memcpy(rows + InterleavedSlot(j, sectors) * sector_length,
-                      from + j * sector_length, sector_length);
+          std::memcpy(rows + InterleavedSlot(j, sectors) * sector_length, from + j * sector_length,
+                      sector_length);
         }
         from += row_length;
         rows += row_length;
@@ -268,7 +267,7 @@ int ReadPress1Disk(InputFile& file, DiskImage& image, int disk_number, ProgressC
   // Another disk follows when a whole record header does.
   const uint64_t next = start + length;
   return static_cast<uint64_t>(file_size) - next >= press1::kRecordHeaderSize ? kResultMoreDisks
-                                                                             : kResultOk;
+                                                                              : kResultOk;
 }
 
 bool ReadFileHeader(InputFile& file, FileHeader& header) {
@@ -293,9 +292,8 @@ int DescribeFile(InputFile& file, char* message, char* title, int16_t* multi_dis
     SetMessage(message, kMsgBadImageData);
     return kResultFailed;
   }
-  const bool several =
-      static_cast<uint64_t>(file_size) - (press1::kFileHeaderSize + length) >=
-      press1::kRecordHeaderSize;
+  const bool several = static_cast<uint64_t>(file_size) - (press1::kFileHeaderSize + length) >=
+                       press1::kRecordHeaderSize;
   if (multi_disk != nullptr) *multi_disk = several ? 1 : 0;
   const std::string_view file_title = TextField(file_header.data() + press1::kFileTitleOffset);
   CopySjisText(title, kPluginTitleSize, file_title);

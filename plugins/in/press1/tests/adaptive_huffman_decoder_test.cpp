@@ -28,9 +28,9 @@ Bytes Random(size_t n, uint32_t seed) {
 // Words of a small vocabulary in random order: text that compresses as
 // text does, with matches of every length and distance.
 Bytes Text(size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"disk ", "sector ", "track ", "the ", "of ", "cylinder ",
-                                       "FORMAT ", "\r\n", "ディスク ", "0123456789 ", "a ",
-                                       "image ", "PC-9801 ", "\t", "read ", "write "};
+  static const char* const kWords[] = {
+      "disk ",     "sector ",     "track ", "the ",   "of ",      "cylinder ", "FORMAT ", "\r\n",
+      "ディスク ", "0123456789 ", "a ",     "image ", "PC-9801 ", "\t",        "read ",   "write "};
   std::mt19937 gen(seed);
   std::string text;
   while (text.size() < n) text += kWords[gen() % std::size(kWords)];
@@ -41,8 +41,7 @@ Bytes Text(size_t n, uint32_t seed) {
 Bytes Decode(std::span<const uint8_t> block, size_t expected) {
   Bytes out(expected + kOverrun + 16, 0xAA);
   AdaptiveHuffmanDecoder decoder;
-  const size_t written =
-      decoder.Decode(block, std::span(out).first(expected + kOverrun), expected);
+  const size_t written = decoder.Decode(block, std::span(out).first(expected + kOverrun), expected);
   EXPECT_GE(written, expected);
   EXPECT_LE(written, expected + kOverrun);
   for (size_t i = expected + kOverrun; i < out.size(); ++i) EXPECT_EQ(out[i], 0xAA) << i;
@@ -167,9 +166,9 @@ TEST(AdaptiveHuffmanDecoder, DecodesStreamsOfAnOutsideEncoder) {
     test::WriteFile(name, inputs[i]);
     arguments += " " + test::ShellQuote(name) + " " + test::ShellQuote(name + ".lh1");
   }
-  const auto made = test::RunCommand("java -cp /usr/share/java/jlha.jar " +
-                                     test::ShellQuote(PRESS1_TEST_DIR "/lh1_stream.java") +
-                                     arguments + " 2>&1");
+  const auto made =
+      test::RunCommand("java -cp /usr/share/java/jlha.jar " +
+                       test::ShellQuote(PRESS1_TEST_DIR "/lh1_stream.java") + arguments + " 2>&1");
   ASSERT_EQ(made.status, 0) << made.out;
   for (size_t i = 0; i < inputs.size(); ++i) {
     SCOPED_TRACE(i);

@@ -50,8 +50,8 @@ struct PrefixGroup {
   unsigned count;
   int length;
 };
-constexpr PrefixGroup kPrefixGroups[] = {
-    {0, 1, 3}, {1, 3, 4}, {4, 8, 5}, {12, 12, 6}, {24, 24, 7}, {48, 16, 8}};
+constexpr PrefixGroup kPrefixGroups[] = {{0, 1, 3},   {1, 3, 4},   {4, 8, 5},
+                                         {12, 12, 6}, {24, 24, 7}, {48, 16, 8}};
 
 void PutPosition(BitOutput& out, unsigned position) {
   const unsigned upper = position >> 6;

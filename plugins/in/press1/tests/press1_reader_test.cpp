@@ -7,10 +7,9 @@
 #include <cstring>
 #include <functional>
 
-#include "adaptive_huffman_encoder.h"
 #include "byte_order.h"
 #include "disk_builder.h"
-#include "disk_data.h"
+#include "press1_file.h"
 #include "scratch_program.h"
 #include "test_support.h"
 
@@ -39,57 +38,13 @@ const DiskType kTypes[] = {
     {"\r\n(GAME)", 0x31, 0, test::ShapeNamed("1.25M")},
 };
 
-// Where a cylinder's bytes lie in a disk built in R order.
-std::pair<size_t, size_t> CylinderSpan(const DiskImage& disk, int c) {
-  size_t offset = 0;
-  for (int t = 0; t < 2 * c; ++t) offset += RowDataLength(disk, t);
-  return {offset, RowDataLength(disk, 2 * c) + RowDataLength(disk, 2 * c + 1)};
-}
+using test::CylinderSpan;
+using test::Press1Record;
 
-struct Record {
-  const DiskImage* disk;  // in R order
-  const DiskType* type;
-  std::string comment;  // Shift-JIS, up to 80 bytes
-  // How each cylinder is stored: 0 raw, 1 compressed, 3 its first byte.
-  std::function<uint8_t(int cylinder)> storage;
-  // Changes a block (its 5-byte header and data) after it is made.
-  std::function<void(int cylinder, Bytes& block)> spoil = nullptr;
-};
-
-Bytes RecordBytes(const Record& r) {
-  Bytes record(117, 0);
-  const size_t comment = std::min<size_t>(r.comment.size(), 80);
-  std::memcpy(record.data() + 5, r.comment.data(), comment);
-  record[87] = r.type->type;
-  record[99] = r.type->sub_type;
-  const int cylinders = r.type->shape.tracks / 2;
-  Bytes table(4 * cylinders);
-  for (int c = 0; c < cylinders; ++c) {
-    const auto [offset, length] = CylinderSpan(*r.disk, c);
-    const Bytes raw(r.disk->data + offset, r.disk->data + offset + length);
-    const uint8_t storage = r.storage(c);
-    Bytes block = {0, 0, 0, 0, storage};
-    const Bytes data = storage == 1 ? test::Compress(raw) : storage == 3 ? Bytes{raw[0]} : raw;
-    block.insert(block.end(), data.begin(), data.end());
-    if (r.spoil) r.spoil(c, block);
-    WriteLe32(table.data() + 4 * c, static_cast<uint32_t>(record.size()));
-    record.insert(record.end(), block.begin(), block.end());
-  }
-  record.insert(record.end(), table.begin(), table.end());
-  WriteLe32(record.data(), static_cast<uint32_t>(record.size()));
-  return record;
-}
-
-Bytes Press1File(const std::vector<Record>& records, const std::string& title = "FILE " + kGame) {
-  Bytes file(94, 0);
-  std::memcpy(file.data(), "FICT", 4);
-  file[13] = 'P';
-  std::memcpy(file.data() + 14, title.data(), std::min<size_t>(title.size(), 80));
-  for (const Record& r : records) {
-    const Bytes bytes = RecordBytes(r);
-    file.insert(file.end(), bytes.begin(), bytes.end());
-  }
-  return file;
+// A Press1 file of the records, under a title of its own.
+test::Bytes FileOf(const std::vector<Press1Record>& records,
+                   const std::string& title = "FILE " + kGame) {
+  return test::Press1File(records, title);
 }
 
 // Every eighth cylinder compressed, every eighth (made uniform) a fill
@@ -111,13 +66,15 @@ void BuildTypeDisk(DiskImage& disk, const DiskType& type, uint32_t seed, const s
     const auto [offset, length] = CylinderSpan(disk, c);
     if (MixedStorage(c, cylinders) == 3) std::memset(disk.data + offset, c == 2 ? 0xE5 : c, length);
     if (MixedStorage(c, cylinders) != 1) continue;
-    for (size_t i = length / 2; i < length; ++i) disk.data[offset + i] = text[(i + c) % text.size()];
+    for (size_t i = length / 2; i < length; ++i)
+      disk.data[offset + i] = text[(i + c) % text.size()];
   }
 }
 
-Record MixedRecord(const DiskImage& disk, const DiskType& type, const std::string& comment) {
+Press1Record MixedRecord(const DiskImage& disk, const DiskType& type, const std::string& comment) {
   const int cylinders = type.shape.tracks / 2;
-  return {&disk, &type, comment, [cylinders](int c) { return MixedStorage(c, cylinders); }};
+  return {&disk, type.type, type.sub_type, comment,
+          [cylinders](int c) { return MixedStorage(c, cylinders); }};
 }
 
 std::unique_ptr<DiskImage> Expected(const DiskImage& disk, const DiskType& type) {
@@ -129,12 +86,12 @@ std::unique_ptr<DiskImage> Expected(const DiskImage& disk, const DiskType& type)
 
 class Press1ReaderTest : public ::testing::Test {
  protected:
-  // Reads disk `number` of bytes; expects result 8 with `message` when
-  // message is given.
+  // Reads disk `number` of a file of these bytes.
   test::CallResult Read(const Bytes& bytes, int number = 1) {
     test::WriteFile(path_, bytes);
     return reader_.ReadDisk(path_, *image_, number);
   }
+  // Result 8 with this message.
   void ExpectRefused(const Bytes& bytes, const std::string& message, int number = 1) {
     const auto read = Read(bytes, number);
     EXPECT_EQ(read.result, 8);
@@ -153,7 +110,7 @@ TEST_F(Press1ReaderTest, ReadsEveryDiskTypeStoredEveryWay) {
     SCOPED_TRACE(type.label);
     const std::string comment = kGame + " " + type.shape.name;
     BuildTypeDisk(*disk, type, type.type * 7 + type.sub_type, comment);
-    test::WriteFile(path_, Press1File({MixedRecord(*disk, type, comment)}));
+    test::WriteFile(path_, FileOf({MixedRecord(*disk, type, comment)}));
 
     EXPECT_EQ(reader_.IsSupport(path_).result, 0);
     const auto info = reader_.GetFileInfo(path_);
@@ -187,7 +144,7 @@ TEST_F(Press1ReaderTest, ReadsEveryDiskTypeStoredEveryWay) {
 TEST_F(Press1ReaderTest, ReadsEachRecordOfAFileInTurn) {
   const int type_of[] = {4, 0, 2};
   std::vector<std::unique_ptr<DiskImage>> disks;
-  std::vector<Record> records;
+  std::vector<Press1Record> records;
   for (const int t : type_of) {
     disks.push_back(test::NewDiskImage());
     // The last comment fills its field, with no NUL.
@@ -195,13 +152,13 @@ TEST_F(Press1ReaderTest, ReadsEachRecordOfAFileInTurn) {
     BuildTypeDisk(*disks.back(), kTypes[t], 30 + t, comment);
     records.push_back(MixedRecord(*disks.back(), kTypes[t], comment));
   }
-  test::WriteFile(path_, Press1File(records, std::string(80, 'T')));
+  test::WriteFile(path_, FileOf(records, std::string(80, 'T')));
   const auto info = reader_.GetFileInfo(path_);
   EXPECT_EQ(info.message, "\r\nPress1形式(複数DISK)\r\n" + std::string(80, 'T'));
   EXPECT_EQ(info.multi_disk, 1);
 
-  const std::pair<int, int> reads[] = {{1, 0}, {2, 1}, {3, 2}, {0, 0}, {-3, 0}, {0x10002, 1},
-                                       {0x7FFF0001, 0}};
+  const std::pair<int, int> reads[] = {{1, 0},  {2, 1},       {3, 2},         {0, 0},
+                                       {-3, 0}, {0x10002, 1}, {0x7FFF0001, 0}};
   for (const auto& [number, record] : reads) {
     SCOPED_TRACE(number);
     const auto read = reader_.ReadDisk(path_, *image_, number);
@@ -218,7 +175,7 @@ TEST_F(Press1ReaderTest, RefusesWhatNoRecordCanHold) {
   const DiskType& small = kTypes[2];  // 640K: 80 cylinders of 8 x 512 x 2
   BuildTypeDisk(*disk, small, 5, "");
   auto raw = [](int) -> uint8_t { return 0; };
-  const Bytes good = Press1File({{disk.get(), &small, "", raw}});
+  const Bytes good = FileOf({{disk.get(), small.type, small.sub_type, "", raw}});
   ASSERT_EQ(Read(good).result, 0);
   const size_t table = good.size() - 4 * 80;  // in the file
   auto offset = [&](int c) { return ReadLe32(good.data() + table + 4 * c); };
@@ -228,7 +185,7 @@ TEST_F(Press1ReaderTest, RefusesWhatNoRecordCanHold) {
     return bytes;
   };
   auto spoiled = [&](std::function<uint8_t(int)> storage, std::function<void(int, Bytes&)> spoil) {
-    return Press1File({{disk.get(), &small, "", storage, spoil}});
+    return FileOf({{disk.get(), small.type, small.sub_type, "", storage, spoil}});
   };
   const struct {
     const char* name;
@@ -240,32 +197,34 @@ TEST_F(Press1ReaderTest, RefusesWhatNoRecordCanHold) {
       {"storage type 2", spoiled(raw, [](int c, Bytes& b) { b[4] = c == 5 ? 2 : 0; }),
        "\r\nトラックデータ格納方式エラー"},
       // The design read these as stale bytes of the cylinder before.
-      {"raw block one byte short", spoiled(raw, [](int c, Bytes& b) { b.resize(b.size() - (c == 9)); }),
-       kBadData},
+      {"raw block one byte short",
+       spoiled(raw, [](int c, Bytes& b) { b.resize(b.size() - (c == 9)); }), kBadData},
       {"fill block without its byte",
        spoiled([](int c) -> uint8_t { return c == 9 ? 3 : 0; },
                [](int c, Bytes& b) { b.resize(c == 9 ? 5 : b.size()); }),
        kBadData},
-      {"block shorter than its header", spoiled(raw, [](int c, Bytes& b) { b.resize(c == 9 ? 4 : b.size()); }),
-       kBadData},
+      {"block shorter than its header",
+       spoiled(raw, [](int c, Bytes& b) { b.resize(c == 9 ? 4 : b.size()); }), kBadData},
       {"block longer than the work area",
        spoiled(raw, [](int c, Bytes& b) { b.resize(c == 9 ? 5 + 18689 : b.size()); }), kBadData},
       {"offsets not increasing",
        with([&](Bytes& b) { WriteLe32(b.data() + table + 4 * 10, offset(9)); }), kBadData},
       {"offsets decreasing",
        with([&](Bytes& b) { WriteLe32(b.data() + table + 4 * 10, offset(8)); }), kBadData},
-      {"first block inside the record header", with([&](Bytes& b) { WriteLe32(b.data() + table, 116); }),
+      {"first block inside the record header",
+       with([&](Bytes& b) { WriteLe32(b.data() + table, 116); }), kBadData},
+      {"last block inside the offset table", with([&](Bytes& b) {
+         WriteLe32(b.data() + table + 4 * 79, static_cast<uint32_t>(table - 94 + 4));
+       }),
        kBadData},
-      {"last block inside the offset table",
-       with([&](Bytes& b) { WriteLe32(b.data() + table + 4 * 79, static_cast<uint32_t>(table - 94 + 4)); }),
+      {"last block past the record",
+       with([&](Bytes& b) { WriteLe32(b.data() + table + 4 * 79, 0xFFFFFFF0); }), kBadData},
+      {"record longer than the file", with([&](Bytes& b) {
+         WriteLe32(b.data() + 94, static_cast<uint32_t>(good.size() - 94 + 1));
+       }),
        kBadData},
-      {"last block past the record", with([&](Bytes& b) { WriteLe32(b.data() + table + 4 * 79, 0xFFFFFFF0); }),
-       kBadData},
-      {"record longer than the file",
-       with([&](Bytes& b) { WriteLe32(b.data() + 94, static_cast<uint32_t>(good.size() - 94 + 1)); }),
-       kBadData},
-      {"record too short for its offset table", with([&](Bytes& b) { WriteLe32(b.data() + 94, 117 + 4 * 80 - 1); }),
-       kBadData},
+      {"record too short for its offset table",
+       with([&](Bytes& b) { WriteLe32(b.data() + 94, 117 + 4 * 80 - 1); }), kBadData},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -274,13 +233,15 @@ TEST_F(Press1ReaderTest, RefusesWhatNoRecordCanHold) {
   // A raw block may be longer than its cylinder, up to the work area's
   // size; only the cylinder counts.
   for (const size_t data_length : {size_t{8192 + 100}, size_t{18688}}) {
-    ASSERT_EQ(Read(spoiled(raw, [&](int, Bytes& b) { b.resize(5 + data_length, 0x77); })).result, 0);
+    ASSERT_EQ(Read(spoiled(raw, [&](int, Bytes& b) { b.resize(5 + data_length, 0x77); })).result,
+              0);
     EXPECT_EQ(test::CompareDisks(*disk, *image_), "");
   }
 
   // A record in front of the one asked for must fit too; GetFileInfo
   // checks the first.
-  Bytes two = Press1File({{disk.get(), &small, "", raw}, {disk.get(), &small, "", raw}});
+  Bytes two = FileOf({{disk.get(), small.type, small.sub_type, "", raw},
+                      {disk.get(), small.type, small.sub_type, "", raw}});
   ASSERT_EQ(Read(two, 2).result, 0);
   WriteLe32(two.data() + 94, 100);
   ExpectRefused(two, kBadData, 2);
@@ -296,8 +257,8 @@ TEST_F(Press1ReaderTest, AnswersEveryTruncationOfAFile) {
   const DiskType& small = kTypes[2];
   test::BuildDisk(*disk, small.shape, 1, "");
   std::memset(disk->data, 0xE5, test::RawBytes(*disk).size());
-  const Bytes file =
-      Press1File({{disk.get(), &small, "T", [](int c) -> uint8_t { return c < 76 ? 3 : 1; }}});
+  const Bytes file = FileOf({{disk.get(), small.type, small.sub_type, "T",
+                              [](int c) -> uint8_t { return c < 76 ? 3 : 1; }}});
   test::ForEveryTruncation("press1_reader.dvr", file, [&](size_t length, const auto& answers) {
     EXPECT_EQ(answers.is_support, length < 94 ? 2 : 0) << length;
     const int expected = length == file.size() ? 0 : length < 94 + 117 ? 6 : 8;
@@ -313,8 +274,18 @@ TEST_F(Press1ReaderTest, TellsItsFilesByTheirHeader) {
   const std::pair<Bytes, int> cases[] = {
       {header, 0},
       {Bytes(header.begin(), header.end() - 1), 2},
-      {[&] { Bytes b = header; b[13] = 'Q'; return b; }(), 2},
-      {[&] { Bytes b = header; b[0] = 'f'; return b; }(), 2},
+      {[&] {
+         Bytes b = header;
+         b[13] = 'Q';
+         return b;
+       }(),
+       2},
+      {[&] {
+         Bytes b = header;
+         b[0] = 'f';
+         return b;
+       }(),
+       2},
   };
   for (const auto& [bytes, result] : cases) {
     test::WriteFile(path_, bytes);
@@ -326,7 +297,7 @@ TEST_F(Press1ReaderTest, TellsItsFilesByTheirHeader) {
 TEST_F(Press1ReaderTest, RefusesDirectModeAndMissingFilesAndStopsWhenAborted) {
   auto disk = test::NewDiskImage();
   BuildTypeDisk(*disk, kTypes[4], 3, "");
-  test::WriteFile(path_, Press1File({MixedRecord(*disk, kTypes[4], "")}));
+  test::WriteFile(path_, FileOf({MixedRecord(*disk, kTypes[4], "")}));
   const auto aborted = reader_.ReadDisk(path_, *image_, 1, 3);
   EXPECT_EQ(aborted.result, 1);
   EXPECT_EQ(aborted.progress.size(), 3u);
@@ -360,8 +331,8 @@ TEST(Press1Cli, ConvertsEachDiskOfAFile) {
   BuildTypeDisk(*first, kTypes[4], 11, kGame);
   BuildTypeDisk(*second, kTypes[1], 12, "");
   const std::string source = work / "ゲーム.P1";
-  test::WriteFile(source, Press1File({MixedRecord(*first, kTypes[4], kGame),
-                                      MixedRecord(*second, kTypes[1], "")}));
+  test::WriteFile(
+      source, FileOf({MixedRecord(*first, kTypes[4], kGame), MixedRecord(*second, kTypes[1], "")}));
   const auto run = program.RunCli("-t BKDSK " + test::ShellQuote(source));
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_NE(run.out.find("Press1形式(複数DISK)"), std::string::npos) << run.out;
