@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const size_t selector = static_cast<size_t>((data[0] << 8) | data[1]);
   const size_t expected = data[0] >= 0xF0   ? 32500 + (selector & 0xFFF)
-                          : data[0] >= 0xE0 ? selector % 18500
+                          : data[0] >= 0xE0 ? (selector & 0xFFF) * 18500 / 4096
                                             : selector % 4096;
   const std::vector<uint8_t> block(data + 2, data + size);
   dravik::AdaptiveHuffmanDecoder decoder;

@@ -1,5 +1,6 @@
-// Writes fuzz seeds for press1_reader: small Press1 files built as the tests
-// build them, into FOLDER/press1_reader_fuzzer/. Run by
+// Writes fuzz seeds: small Press1 files built as the tests build them, into
+// FOLDER/press1_reader_fuzzer/, and compressed blocks for the decoder's
+// target into FOLDER/adaptive_huffman_fuzzer/. Run by
 // tools/make-fuzz-seeds.sh.
 //
 //   press1-seeds FOLDER
@@ -10,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "adaptive_huffman_encoder.h"
 #include "disk_builder.h"
 #include "press1_file.h"
 
@@ -55,5 +57,27 @@ int main(int argc, char** argv) {
                             {small.get(), 2, 2, "B", mostly_fill}},
                            "TWO")) &&
        ok;
+
+  // The decoder's target takes two bytes that choose the expected length,
+  // then the block: a short text, a whole cylinder (0xEF 0xFF: 18,495
+  // bytes), and one past the tree's first rebuild (0xF0 0x00: 32,500).
+  const std::string blocks = std::string(argv[1]) + "/adaptive_huffman_fuzzer";
+  mkdir(blocks.c_str(), 0755);
+  const struct {
+    const char* name;
+    uint8_t selector[2];
+    const DiskImage* disk;
+    size_t length;
+  } streams[] = {
+      {"text", {0x07, 0xD0}, small.get(), 2000},
+      {"cylinder", {0xEF, 0xFF}, diskbasic.get(), 18495},
+      {"rebuild", {0xF0, 0x00}, large.get(), 32500},
+  };
+  for (const auto& s : streams) {
+    t::Bytes seed(s.selector, s.selector + 2);
+    const t::Bytes block = t::Compress({s.disk->data, s.length});
+    seed.insert(seed.end(), block.begin(), block.end());
+    ok = Write(blocks + "/" + s.name, seed) && ok;
+  }
   return ok ? 0 : 1;
 }
