@@ -68,7 +68,8 @@ if command -v lha >/dev/null 2>&1; then
   rm -rf "$work"
 fi
 
-# SLF, VFL and VFZ files, their tracks and cylinders packed by lha.
+# Files of the formats only read here: SLF, VFL and VFZ (packed by lha), FIX,
+# FIM, DIP, DCP, STDFILE and DFcnv.
 if [ -x "$build/tools/make-image-seeds" ] && command -v lha >/dev/null 2>&1; then
   "$build/tools/make-image-seeds" "$seeds"
 fi

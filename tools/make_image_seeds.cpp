@@ -1,19 +1,22 @@
-// Writes small SLF, VFL and VFZ files, their tracks and cylinders packed by
-// lha, as seeds for the fuzz targets of their readers:
+// Writes small files of the formats only read here as seeds for the fuzz
+// targets of their readers: SLF, VFL and VFZ, their tracks and cylinders
+// packed by lha, and FIX, FIM, DIP, DCP, STDFILE and DFcnv:
 //   make-image-seeds SEEDS_FOLDER
-// into SEEDS_FOLDER/slf_reader_fuzzer/ and SEEDS_FOLDER/vfl_reader_fuzzer/.
-// The files are kept small: libFuzzer mutates within the longest seed.
+// into SEEDS_FOLDER/<reader>_fuzzer/. The files are kept small where the
+// format allows: libFuzzer mutates within the longest seed.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "disk_builder.h"
+#include "format_files.h"
 #include "slf_image.h"
 #include "vfl_image.h"
 
@@ -54,6 +57,58 @@ std::unique_ptr<DiskImage> SmallFatDisk() {
   return disk;
 }
 
+// Formats that store no packed data: 4-track disks where the format takes
+// any shape, its smallest shape where the length is fixed.
+void SaveSectorFormatSeeds(const std::string& folder) {
+  using test::Bytes;
+  const std::string comment = test::SjisGameTitle(1);
+  const test::DiskShape small = {"small", 4, 8, 1};
+  const test::DiskShape mixed = {"mixed", 4, 26, 1, true};
+  const auto fix = [&](int mode, int sub_mode, bool second) {
+    return [=](const DiskImage& d) {
+      return test::FixFile(d, {mode, sub_mode, "FIX", comment, second});
+    };
+  };
+  const auto dcp = [](int type) {
+    return [=](const DiskImage& d) {
+      Bytes map(160, 0);
+      map[0] = map[1] = 1;
+      return test::DcpFile(d, type, map, false);
+    };
+  };
+  const auto fim = [&](const DiskImage& d) { return test::FimFile(d, comment); };
+  const auto dip = [&](const DiskImage& d) { return test::DipFile(d, comment); };
+  const auto std_file = [](const DiskImage& d) { return test::StdFile(d); };
+  const auto dfcnv = [&](const DiskImage& d) { return test::DfcnvFile(d, comment); };
+  const struct {
+    const char* target;
+    const char* name;
+    test::DiskShape shape;
+    std::function<Bytes(const DiskImage&)> make;
+  } seeds[] = {
+      {"fix_reader", "mode0.fix", small, fix(0, 0, false)},
+      {"fix_reader", "mode6.fix", mixed, fix(6, 1, true)},
+      {"fix_reader", "mode10.fix", small, fix(10, 0, false)},
+      {"fix_reader", "mode20.fix", small, fix(20, 0, true)},
+      {"fim_reader", "640k.fim", test::ShapeNamed("640K"), fim},
+      {"dip_reader", "1.25m.dip", test::ShapeNamed("1.25M"), dip},
+      {"dcp_reader", "1.25m.dcp", test::ShapeNamed("1.25M"), dcp(1)},
+      {"dcp_reader", "640k.dcp", test::ShapeNamed("640K"), dcp(4)},
+      {"std_reader", "small.std", small, std_file},
+      {"std_reader", "mixed.std", mixed, std_file},
+      {"dfcnv_reader", "small.dfc", small, dfcnv},
+      {"dfcnv_reader", "mixed.dfc", mixed, dfcnv},
+  };
+  auto disk = std::make_unique<DiskImage>();
+  for (const auto& seed : seeds) {
+    const std::string dir = folder + "/" + seed.target + "_fuzzer/";
+    mkdir(dir.c_str(), 0755);
+    test::BuildDisk(*disk, seed.shape, 1, comment);
+    std::memset(disk->data + 1024, 0xE5, 2048);  // sectors STDFILE keeps as a fill byte
+    Save(dir + seed.name, seed.make(*disk));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +142,7 @@ int main(int argc, char** argv) {
     Save(vfl + "whole.vfl", test::VflVolumeBytes(whole));
     Save(vfl + "clusters.vfl", test::VflVolumeBytes(clusters));
     Save(vfl + "two.vfz", test::VfzFile({clusters, whole}, "SEEDS"));
+    SaveSectorFormatSeeds(argv[1]);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-image-seeds: %s\n", e.what());
     return 1;

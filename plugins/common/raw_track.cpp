@@ -73,4 +73,45 @@ int WriteTracksInROrder(const DiskImage& image, OutputFile& out, ProgressCallbac
   return out.Close() ? kResultOk : kResultWriteError;
 }
 
+void NumberRow(DiskImage& image, int track, int sectors, uint8_t n, uint8_t mfm) {
+  for (int s = 0; s < kMaxSectorsPerTrack; ++s) {
+    if (s < sectors) {
+      SetSectorId(image, track, s, static_cast<uint8_t>(track / 2), static_cast<uint8_t>(track % 2),
+                  static_cast<uint8_t>(s + 1), n, 0, mfm);
+    } else {
+      image.ids[track][s] = SectorId{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    }
+  }
+}
+
+void SetRegularDisk(DiskImage& image, const RegularShape& shape) {
+  image.track_count = shape.track_count;
+  image.head_count = 2;
+  image.sectors_per_track = shape.sectors_per_track;
+  image.size_code = shape.size_code;
+  for (int t = 0; t < kMaxTracks; ++t) {
+    NumberRow(image, t, t < shape.track_count ? shape.sectors_per_track : 0, shape.size_code, 1);
+  }
+}
+
+int ReadRegularTracks(InputFile& file, DiskImage& image, const std::function<bool(int)>& stored,
+                      ProgressCallback progress, char* note, char* message) {
+  const RegularShape shape{image.track_count, image.sectors_per_track, image.size_code};
+  DiskDataWriter data(image);
+  for (int t = 0; t < shape.track_count; ++t) {
+    uint8_t* track = data.Reserve(shape.track_bytes());
+    if (track == nullptr) {
+      SetMessage(message, kMsgImageTooLarge);
+      return kResultFailed;
+    }
+    if (!stored(t)) {
+      std::memset(track, 0, shape.track_bytes());
+    } else if (!file.ReadExact(track, shape.track_bytes())) {
+      return kResultReadError;
+    }
+    if (progress != nullptr && progress(t, shape.track_count, note) != 0) return kResultAborted;
+  }
+  return kResultOk;
+}
+
 }  // namespace dravik

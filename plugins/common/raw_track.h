@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -37,5 +38,30 @@ std::optional<RawTrack> RawTrackOf(const DiskImage& image, int track);
 // refused as bad data. Answers the export's result.
 int WriteTracksInROrder(const DiskImage& image, OutputFile& out, ProgressCallback progress,
                         char* note, char* message);
+
+// Reader side. Formats that store no IDs describe a disk of one regular
+// shape and keep each track's sectors in R order; the reader numbers them.
+struct RegularShape {
+  uint8_t track_count;
+  uint8_t sectors_per_track;
+  uint8_t size_code;
+  size_t track_bytes() const { return sectors_per_track * size_t{SectorLength(size_code)}; }
+};
+
+// Slots 0 .. sectors - 1 of the row become C = track / 2, H = track % 2,
+// R = slot + 1 of size code n, not deleted; the rest of the row is emptied.
+void NumberRow(DiskImage& image, int track, int sectors, uint8_t n, uint8_t mfm);
+
+// The geometry of a regular MFM disk and its whole ID table: every row
+// below track_count numbered, every other row empty.
+void SetRegularDisk(DiskImage& image, const RegularShape& shape);
+
+// Reads the tracks below track_count from the file's position, one track
+// length each; a track that stored() declines is zero bytes and takes
+// nothing from the file. note goes to progress(t, track_count) after each
+// track. Answers 0, 1 (aborted), 6 (short read), or 8 with message for a
+// shape the record cannot hold.
+int ReadRegularTracks(InputFile& file, DiskImage& image, const std::function<bool(int)>& stored,
+                      ProgressCallback progress, char* note, char* message);
 
 }  // namespace dravik

@@ -2,47 +2,94 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "disk_builder.h"
+#include "format_files.h"
 #include "path_name.h"
 #include "scratch_program.h"
 #include "test_support.h"
 
 namespace dravik::test {
+namespace {
 
-void ExpectCliConvertsToImages(const std::string& source,
-                               const std::vector<const DiskImage*>& disks) {
-  ScratchProgram program;
+void AddEveryPlugin(ScratchProgram& program) {
   program.AddCli();
   for (const std::string& name : ListFolder(ProgramDir())) {
     if (name.ends_with(".dvr") || name.ends_with(".dvw")) program.AddBuiltPlugin(name);
   }
+}
+
+// Each track's sectors as a map from ID to data.
+std::vector<std::map<std::string, std::string>> SectorSets(const DiskImage& disk) {
+  std::vector<std::map<std::string, std::string>> sets;
+  for (const auto& row : Rows(disk)) {
+    auto& set = sets.emplace_back();
+    for (const Sector& s : row) {
+      set[IdText(s.id)] = std::string(reinterpret_cast<const char*>(s.data), s.length);
+    }
+  }
+  return sets;
+}
+
+std::string LogText(std::string text) {
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "\n");
+  return text;
+}
+
+}  // namespace
+
+void ExpectCliDescribes(const std::string& source, const std::string& plugin,
+                        const std::string& description) {
+  ScratchProgram program;
+  AddEveryPlugin(program);
+  const CommandResult info = program.RunCli("--info " + ShellQuote(source));
+  EXPECT_NE(info.out.find("[" + plugin + "]" + LogText(description) + "\n"), std::string::npos)
+      << info.out;
+}
+
+void ExpectCliConvertsToImages(const std::string& source, const std::vector<const DiskImage*>& disks,
+                               const CliExtras& extras) {
+  ScratchProgram program;
+  AddEveryPlugin(program);
   const auto parts = SplitPath(source);
   ASSERT_TRUE(parts) << source;
-  const std::string base(parts->base);
+  std::string base(parts->base);
+  if (extras.keeps_extension) {
+    std::string extension(parts->extension.substr(1));
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    base += "_" + extension;
+  }
+  enum class Check { kWhole, kAnyOrder, kRawBytes };
   struct Target {
     const char* option;
     const char* extension;  // nullptr: chosen by the writer
     const char* reader;
-    bool whole;  // the format keeps IDs and marks
+    Check check;
   };
-  const Target targets[] = {{"FDD", ".FDD", "fdd_reader.dvr", true},
-                            {"FDI", ".FDI", "fdi_reader.dvr", true},
-                            {"BKDSK", nullptr, "tfd_reader.dvr", false}};
+  const Target targets[] = {{"FDD", ".FDD", "fdd_reader.dvr", Check::kWhole},
+                            {"FDI", ".FDI", "fdi_reader.dvr", Check::kAnyOrder},
+                            {"BKDSK", nullptr, "tfd_reader.dvr", Check::kRawBytes}};
   TempDir tmp;
   auto back = NewDiskImage();
   for (const Target& target : targets) {
     SCOPED_TRACE(target.option);
     TempDir out;
     const CommandResult run =
-        program.RunCli("-t " + std::string(target.option) + " -o " + ShellQuote(out.path()) +
-                           " " + ShellQuote(source),
+        program.RunCli(std::string(extras.title ? "--comment " : "") + "-t " + target.option +
+                           " -o " + ShellQuote(out.path()) + " " + ShellQuote(source),
                        "TMPDIR=" + ShellQuote(tmp.path()));
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    const std::vector<std::string> names = ListFolder(out.path());
+    std::vector<std::string> names;
+    std::string comment_file;
+    for (const std::string& name : ListFolder(out.path())) {
+      (name.ends_with(".txt") ? comment_file : names.emplace_back()) = name;
+    }
     ASSERT_EQ(names.size(), disks.size()) << run.out;
+    std::string comment;
     const LoadedPlugin reader = LoadBuiltPlugin(target.reader);
     for (size_t i = 0; i < disks.size(); ++i) {
       char suffix[32] = "";
@@ -55,11 +102,23 @@ void ExpectCliConvertsToImages(const std::string& source,
       }
       std::memset(back.get(), 0, sizeof(DiskImage));
       ASSERT_EQ(reader.ReadDisk(out / name, *back).result, 0) << name;
-      if (target.whole) {
+      if (extras.title && !extras.title->empty()) {
+        comment += "  " + name + " : " + *extras.title + "\n";
+      }
+      if (target.check == Check::kWhole) {
         EXPECT_EQ(CompareDisks(*disks[i], *back), "") << name;
+      } else if (target.check == Check::kAnyOrder) {
+        EXPECT_EQ(back->track_count, disks[i]->track_count) << name;
+        EXPECT_TRUE(SectorSets(*disks[i]) == SectorSets(*back)) << name;
       } else {
         EXPECT_TRUE(RawBytes(*disks[i]) == RawBytes(*back)) << name;
       }
+    }
+    if (!comment.empty()) {
+      ASSERT_EQ(comment_file, base + ".txt");
+      EXPECT_EQ(ReadFile(out / comment_file), comment);
+    } else if (!comment_file.empty()) {
+      EXPECT_EQ(ReadFile(out / comment_file), "");
     }
   }
 }

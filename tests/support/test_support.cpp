@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "archive_expander.h"
@@ -222,6 +224,28 @@ int IgnoreProgress(int, int, char*) { return 0; }
 
 void ForEveryTruncation(const std::string& plugin_file, const std::vector<uint8_t>& bytes,
                         const std::function<void(size_t, const TruncationAnswers&)>& check) {
+  std::vector<size_t> lengths(bytes.size() + 1);
+  for (size_t i = 0; i < lengths.size(); ++i) lengths[i] = i;
+  ForTruncations(plugin_file, bytes, std::move(lengths), check);
+}
+
+std::vector<size_t> TruncationLengths(size_t size, size_t dense, size_t first, size_t step) {
+  std::vector<size_t> lengths;
+  for (size_t i = 0; i <= std::min(dense, size); ++i) lengths.push_back(i);
+  for (size_t at = first; at <= size + 1 && step > 0; at += step) {
+    for (size_t i : {at - 1, at, at + 1}) {
+      if (i > dense && i <= size) lengths.push_back(i);
+    }
+  }
+  lengths.push_back(size);
+  return lengths;
+}
+
+void ForTruncations(const std::string& plugin_file, const std::vector<uint8_t>& bytes,
+                    std::vector<size_t> lengths,
+                    const std::function<void(size_t, const TruncationAnswers&)>& check) {
+  std::sort(lengths.begin(), lengths.end(), std::greater<>());
+  lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
   // Called through the bare exports: a few ten thousand lengths would spend
   // most of their time zeroing 2 MB per read otherwise.
   const SharedLibrary library = SharedLibrary::Open(ProgramDir() + plugin_file);
@@ -235,7 +259,8 @@ void ForEveryTruncation(const std::string& plugin_file, const std::vector<uint8_
   WriteFile(path, bytes);
   auto image = NewDiskImage();
   constexpr char kGuard = 0x5A;
-  for (size_t length = bytes.size() + 1; length-- > 0;) {
+  for (const size_t length : lengths) {
+    ASSERT_LE(length, bytes.size());
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(length)), 0);
     char message[kMessageSize + 1];
     char title[kPluginTitleSize + 1];

@@ -116,6 +116,14 @@ struct TruncationAnswers {
 // buffer.
 void ForEveryTruncation(const std::string& plugin_file, const std::vector<uint8_t>& bytes,
                         const std::function<void(size_t, const TruncationAnswers&)>& check);
+// The same for the given lengths only, longest first: for files of a
+// megabyte, where every prefix would take hours.
+void ForTruncations(const std::string& plugin_file, const std::vector<uint8_t>& bytes,
+                    std::vector<size_t> lengths,
+                    const std::function<void(size_t, const TruncationAnswers&)>& check);
+// Every length up to dense, and from there each multiple of step past
+// first, one byte either side of it, and the whole size.
+std::vector<size_t> TruncationLengths(size_t size, size_t dense, size_t first, size_t step);
 
 // A zero-filled DiskImage on the heap (2 MB is too much for a stack).
 std::unique_ptr<DiskImage> NewDiskImage();
