@@ -11,6 +11,7 @@
 #include <set>
 
 #include "disk_builder.h"
+#include "format_files.h"
 #include "slf_image.h"
 #include "vfl_image.h"
 #include "test_support.h"
@@ -47,6 +48,13 @@ std::vector<Track> Tracks(const DiskImage& image) {
   return tracks;
 }
 
+// For formats of a few fixed shapes: a builder answers nothing for the
+// others.
+bool HasShape(const DiskImage& d, int tracks, int sectors, int n) {
+  return d.track_count == tracks && d.sectors_per_track == sectors && d.size_code == n &&
+         d.ids[0][0].n == n;
+}
+
 // What each plug-in of the program folder tells the program about itself.
 TEST(FormatMatrix, EveryPluginIdentifiesItself) {
   struct Identity {
@@ -67,6 +75,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
        nullptr},
       {"slf_reader.dvr", kKindInput, "SLF形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"vfl_reader.dvr", kKindInput, "VFL/VFZ形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
+      {"dip_reader.dvr", kKindInput, "DIP形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
@@ -163,6 +172,8 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
          if (d.ids[0][0].n != d.size_code) return std::vector<uint8_t>();
          return test::VflVolumeBytes(test::VflVolumeOf(d, 0, test::VflStorage::kRaw, false));
        }},
+      {"dip_reader.dvr", ".DIP",
+       [](const DiskImage& d) { return HasShape(d, 154, 8, 3) ? test::DipFile(d, "") : test::Bytes{}; }},
   };
   const std::vector<std::string> readers = PluginFiles(".dvr");
   std::vector<test::LoadedPlugin> loaded_readers;
