@@ -1,6 +1,6 @@
 // Writes small files of the formats only read here as seeds for the fuzz
 // targets of their readers: SLF, VFL and VFZ, their tracks and cylinders
-// packed by lha, and FIX, FIM, DIP, DCP, STDFILE and DFcnv:
+// packed by lha, FIX, FIM, DIP, DCP, STDFILE and DFcnv, and NFD:
 //   make-image-seeds SEEDS_FOLDER
 // into SEEDS_FOLDER/<reader>_fuzzer/. The files are kept small where the
 // format allows: libFuzzer mutates within the longest seed.
@@ -17,6 +17,7 @@
 
 #include "disk_builder.h"
 #include "format_files.h"
+#include "nfd_image.h"
 #include "slf_image.h"
 #include "vfl_image.h"
 
@@ -121,6 +122,8 @@ int main(int argc, char** argv) {
   mkdir(argv[1], 0755);
   mkdir(slf.c_str(), 0755);
   mkdir(vfl.c_str(), 0755);
+  const std::string nfd = std::string(argv[1]) + "/nfd_reader_fuzzer/";
+  mkdir(nfd.c_str(), 0755);
   try {
     auto disk = std::make_unique<DiskImage>();
     // 6 tracks of 4 x 128 and 26 x 128 interleaved: fill, raw and lh5 tracks.
@@ -143,6 +146,13 @@ int main(int argc, char** argv) {
     Save(vfl + "clusters.vfl", test::VflVolumeBytes(clusters));
     Save(vfl + "two.vfz", test::VfzFile({clusters, whole}, "SEEDS"));
     SaveSectorFormatSeeds(argv[1]);
+
+    // NFD: r1 with retry copies, r0 (its table alone is 68 KB).
+    test::NfdOptions r1 = test::NfdRevision(1, "SEED");
+    r1.retries = {{0, 1, 2}, {3, 0, 1}};
+    Save(nfd + "mixed_r1.nfd", test::NfdImage(*mixed, r1));
+    Save(nfd + "small_r1.nfd", test::NfdImage(*disk, r1));
+    Save(nfd + "small_r0.nfd", test::NfdImage(*disk, test::NfdRevision(0, "SEED", 0x10)));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-image-seeds: %s\n", e.what());
     return 1;

@@ -1,6 +1,8 @@
 #include "disk_data.h"
 
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "plugin_export.h"
 
@@ -49,6 +51,28 @@ int LastRowWithSector(const DiskImage& image, int limit) {
     }
   }
   return -1;
+}
+
+void SetStoredTableGeometry(DiskImage& image) {
+  const int last = LastRowWithSector(image);
+  image.track_count = static_cast<uint8_t>(last < 1 ? 1 : last + 1);
+  image.head_count = 2;
+  std::map<std::pair<int, int>, int> rows_of_shape;
+  std::pair<int, int> best{0, 0};
+  int best_rows = 0;
+  for (int t = 0; t <= last; ++t) {
+    int count = 0;
+    while (count < kMaxSectorsPerTrack && !IsEmptySlot(&image.ids[t][count])) ++count;
+    if (count == 0) continue;
+    const std::pair<int, int> shape{count, image.ids[t][0].n};
+    const int rows = ++rows_of_shape[shape];
+    if (rows > best_rows) {
+      best_rows = rows;
+      best = shape;
+    }
+  }
+  image.sectors_per_track = static_cast<uint8_t>(best.first);
+  image.size_code = static_cast<uint8_t>(best.second);
 }
 
 size_t RowDataLength(const DiskImage& image, int track, bool* valid) {

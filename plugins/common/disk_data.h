@@ -54,6 +54,13 @@ void SetSectorId(DiskImage& image, int track, int slot, uint8_t c, uint8_t h,
 // Index of the last row (below limit) that holds a used slot, or -1.
 int LastRowWithSector(const DiskImage& image, int limit = kMaxTracks);
 
+// Geometry of a disk whose ID table was copied as stored: track_count reaches
+// the last row that holds a sector (at least 1), head_count is 2, and
+// sectors_per_track and size_code are the leading used slots and first N that
+// most rows share, so that a different track 0 or a few odd tracks do not
+// decide them.
+void SetStoredTableGeometry(DiskImage& image);
+
 // Data bytes of all used slots of one row. A slot whose N is above 5 adds
 // nothing and clears *valid, so callers can refuse such a row.
 size_t RowDataLength(const DiskImage& image, int track, bool* valid = nullptr);

@@ -73,6 +73,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"press1_reader.dvr", kKindInput, "Press1形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"mahalito_reader.dvr", kKindInput, "MAHALITO形式入力Plug-in Ver.1.00", {0}, nullptr,
        nullptr},
+      {"nfd_reader.dvr", kKindInput, "NFD形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"slf_reader.dvr", kKindInput, "SLF形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"vfl_reader.dvr", kKindInput, "VFL/VFZ形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"dip_reader.dvr", kKindInput, "DIP形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -187,7 +186,7 @@ class DiskReader {
       text[0] = '\0';
       if (progress != nullptr && progress(t, kMaxTracks, text) != 0) return kResultAborted;
     }
-    SetGeometry();
+    SetStoredTableGeometry(image_);
     return kResultOk;
   }
 
@@ -284,30 +283,6 @@ class DiskReader {
   static int Refuse(std::string_view* refusal, std::string_view message) {
     *refusal = message;
     return kResultFailed;
-  }
-
-  // The disk reaches its last row that holds a sector; its regular format
-  // is the one most of its tracks share, so that a different track 0 or a
-  // few odd tracks do not decide it.
-  void SetGeometry() {
-    const int last = LastRowWithSector(image_);
-    image_.track_count = static_cast<uint8_t>(last < 1 ? 1 : last + 1);
-    image_.head_count = 2;
-    std::map<std::pair<int, int>, int> shapes;
-    std::pair<int, int> best{0, 0};
-    int best_rows = 0;
-    for (int t = 0; t <= last; ++t) {
-      int count = 0;
-      while (count < kMaxSectorsPerTrack && !IsEmptySlot(&image_.ids[t][count])) ++count;
-      if (count == 0) continue;
-      const std::pair<int, int> shape{count, image_.ids[t][0].n};
-      if (++shapes[shape] > best_rows) {
-        best_rows = shapes[shape];
-        best = shape;
-      }
-    }
-    image_.sectors_per_track = static_cast<uint8_t>(best.first);
-    image_.size_code = static_cast<uint8_t>(best.second);
   }
 
   InputFile& file_;

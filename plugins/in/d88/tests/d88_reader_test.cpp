@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "cli_conversion.h"
 #include "d88_layout.h"
 #include "disk_builder.h"
 #include "plugin_export.h"
@@ -449,6 +450,25 @@ TEST_F(D88ReaderTest, GivesBackWhatTheWriterWrote) {
     EXPECT_EQ(image_->sectors_per_track, disk->sectors_per_track);
     EXPECT_EQ(image_->size_code, disk->size_code);
   }
+}
+
+// Three disks of one file through dravik-cli: GAME_01, GAME_02 and GAME_03
+// in every image format.
+TEST_F(D88ReaderTest, ConvertsEachDiskOfAFileThroughTheCommandLine) {
+  const auto writer = test::LoadBuiltPlugin("d88_writer.dvw");
+  std::vector<std::unique_ptr<DiskImage>> disks;
+  Bytes file;
+  for (const char* shape : {"1.25M", "720K", "640K"}) {
+    disks.push_back(test::NewDiskImage());
+    test::BuildDisk(*disks.back(), test::ShapeNamed(shape), 31, shape);
+    auto copy = test::NewDiskImage();
+    std::memcpy(copy.get(), disks.back().get(), sizeof(DiskImage));
+    ASSERT_EQ(writer.WriteDisk(*copy, dir_ / "ONE.D88").result, kResultOk);
+    const std::string one = test::ReadFile(dir_ / "ONE.D88");
+    file.insert(file.end(), one.begin(), one.end());
+  }
+  test::ExpectCliConvertsToImages(Put(file, "GAME.D88"),
+                                  {disks[0].get(), disks[1].get(), disks[2].get()});
 }
 
 // floptool reads the files built here as this reader does.

@@ -1,0 +1,197 @@
+// One file of every format, of every shape the format holds, probed the way
+// the program probes it: input plug-ins are asked in the sorted order of
+// their file names, and the first that answers 0 takes the file. Each file
+// must be taken by its own reader. A format added later is one row of the
+// table below.
+//
+// The same files then go the long way round through D88: read by their own
+// reader, written as D88, read back, written as FDD and read back; the disk
+// must survive every step.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "disk_builder.h"
+#include "nfd_image.h"
+#include "slf_image.h"
+#include "test_support.h"
+#include "vfl_image.h"
+
+namespace dravik {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+// The files of one sample, the one to drop first; none when the format
+// cannot hold the disk.
+using Files = std::vector<std::pair<std::string, Bytes>>;
+
+struct Sample {
+  const char* format;
+  const char* reader;
+  std::function<Files(const DiskImage&)> build;
+};
+
+bool Built(const std::string& plugin) { return test::FileExists(test::ProgramDir() + plugin); }
+
+// The file a built writer of the program folder makes (under the name it
+// chooses), copies times over.
+std::function<Files(const DiskImage&)> Written(const std::string& writer, int copies = 1) {
+  return [=](const DiskImage& disk) -> Files {
+    if (!Built(writer)) return {};
+    test::TempDir dir;
+    auto copy = test::NewDiskImage();
+    std::memcpy(copy.get(), &disk, sizeof(DiskImage));
+    if (test::LoadBuiltPlugin(writer).WriteDisk(*copy, dir / "DISK.OUT").result != kResultOk) {
+      return {};
+    }
+    const std::vector<std::string> names = test::ListFolder(dir.path());
+    if (names.size() != 1) return {};
+    const std::string one = test::ReadFile(dir / names[0]);
+    Bytes bytes;
+    for (int i = 0; i < copies; ++i) bytes.insert(bytes.end(), one.begin(), one.end());
+    return {{names[0], bytes}};
+  };
+}
+
+// A file laid out by a test builder.
+std::function<Files(const DiskImage&)> Made(const std::string& name,
+                                            std::function<Bytes(const DiskImage&)> build) {
+  return [=](const DiskImage& disk) -> Files {
+    Bytes bytes = build(disk);
+    if (bytes.empty()) return {};
+    return {{name, std::move(bytes)}};
+  };
+}
+
+// The VFL media type of a regular disk, or -1 when VFL has none for it.
+int VflMedia(const DiskImage& d) {
+  const struct {
+    int tracks, sectors, n, media;
+  } media[] = {{154, 8, 3, 0}, {160, 15, 2, 1}, {160, 18, 2, 2}, {160, 9, 2, 3}, {160, 8, 2, 4}};
+  for (const auto& m : media) {
+    if (d.track_count == m.tracks && d.sectors_per_track == m.sectors && d.size_code == m.n) {
+      return m.media;
+    }
+  }
+  return -1;
+}
+
+const std::vector<Sample>& Samples() {
+  static const std::vector<Sample> samples = {
+      {"D88", "d88_reader.dvr", Written("d88_writer.dvw")},
+      {"D88, three disks", "d88_reader.dvr", Written("d88_writer.dvw", 3)},
+      {"FDD", "fdd_reader.dvr", Written("fdd_writer.dvw")},
+      {"FDI", "fdi_reader.dvr", Written("fdi_writer.dvw")},
+      {"TFD", "tfd_reader.dvr", Written("tfd_writer.dvw")},
+      {"BKDSK", "tfd_reader.dvr", Written("bkdsk_writer.dvw")},
+      {"NFD r0", "nfd_reader.dvr",
+       Made("DISK.NFD", [](const DiskImage& d) { return test::NfdImage(d, test::NfdRevision(0)); })},
+      {"NFD r1", "nfd_reader.dvr",
+       Made("DISK.NFD", [](const DiskImage& d) { return test::NfdImage(d, test::NfdRevision(1)); })},
+      {"SLF", "slf_reader.dvr", Made("DISK.SLF", [](const DiskImage& d) {
+         return test::SlfFile({test::SlfRecordOf(d, test::SlfStorage::kRaw)});
+       })},
+      {"VFL", "vfl_reader.dvr", Made("DISK.VFL", [](const DiskImage& d) {
+         if (VflMedia(d) < 0) return Bytes{};
+         return test::VflVolumeBytes(test::VflVolumeOf(d, VflMedia(d), test::VflStorage::kRaw, false));
+       })},
+      {"VFZ", "vfl_reader.dvr", Made("DISK.VFZ", [](const DiskImage& d) {
+         if (VflMedia(d) < 0) return Bytes{};
+         return test::VfzFile({test::VflVolumeOf(d, VflMedia(d), test::VflStorage::kRaw, false)},
+                              "DISK");
+       })},
+  };
+  return samples;
+}
+
+std::vector<test::DiskShape> Shapes() {
+  std::vector<test::DiskShape> shapes = test::StandardShapes();
+  shapes.push_back({"1M26", 154, 26, 1});
+  return shapes;
+}
+
+// Sorted, as the program loads them.
+std::vector<std::string> Readers() {
+  std::vector<std::string> names;
+  for (const std::string& name : test::ListFolder(test::ProgramDir())) {
+    if (name.ends_with(".dvr")) names.push_back(name);
+  }
+  return names;
+}
+
+TEST(Recognition, EveryFileIsTakenByItsOwnReader) {
+  const std::vector<std::string> readers = Readers();
+  std::vector<test::LoadedPlugin> loaded;
+  for (const std::string& r : readers) loaded.emplace_back(test::ProgramDir() + r);
+  for (const Sample& sample : Samples()) {
+    if (!Built(sample.reader)) continue;
+    int probed = 0;
+    for (const test::DiskShape& shape : Shapes()) {
+      SCOPED_TRACE(std::string(sample.format) + " / " + shape.name);
+      auto disk = test::NewDiskImage();
+      test::BuildDisk(*disk, shape, 17, "RECOGNITION");
+      const Files files = sample.build(*disk);
+      if (files.empty()) continue;
+      test::TempDir dir;
+      for (const auto& [name, bytes] : files) test::WriteFile(dir / name, bytes);
+      std::string taker = "no reader";
+      for (size_t r = 0; r < readers.size(); ++r) {
+        if (loaded[r].IsSupport(dir / files[0].first).result == kResultOk) {
+          taker = readers[r];
+          break;
+        }
+      }
+      EXPECT_EQ(taker, sample.reader);
+      ++probed;
+    }
+    EXPECT_GT(probed, 0) << sample.format << ": no file made";
+  }
+}
+
+TEST(Recognition, EveryFormatGoesThroughD88AndFddUnchanged) {
+  if (!Built("d88_writer.dvw") || !Built("d88_reader.dvr")) GTEST_SKIP() << "no D88 plug-ins";
+  const auto d88_writer = test::LoadBuiltPlugin("d88_writer.dvw");
+  const auto d88_reader = test::LoadBuiltPlugin("d88_reader.dvr");
+  const auto fdd_writer = test::LoadBuiltPlugin("fdd_writer.dvw");
+  const auto fdd_reader = test::LoadBuiltPlugin("fdd_reader.dvr");
+  auto first = test::NewDiskImage();
+  auto second = test::NewDiskImage();
+  auto third = test::NewDiskImage();
+  for (const Sample& sample : Samples()) {
+    if (!Built(sample.reader)) continue;
+    const test::LoadedPlugin reader = test::LoadBuiltPlugin(sample.reader);
+    for (const test::DiskShape& shape : Shapes()) {
+      SCOPED_TRACE(std::string(sample.format) + " / " + shape.name);
+      auto disk = test::NewDiskImage();
+      test::BuildDisk(*disk, shape, 23, "\x83\x51\x81\x5B\x83\x80");
+      const Files files = sample.build(*disk);
+      if (files.empty()) continue;
+      test::TempDir dir;
+      for (const auto& [name, bytes] : files) test::WriteFile(dir / name, bytes);
+      std::memset(first.get(), 0, sizeof(DiskImage));
+      const auto read = reader.ReadDisk(dir / files[0].first, *first);
+      ASSERT_TRUE(read.result == kResultOk || read.result == kResultMoreDisks) << read.message;
+      // Formats that number sectors themselves may interleave a track;
+      // what goes on from here must keep every slot as it is.
+      EXPECT_EQ(test::RawBytes(*first), test::RawBytes(*disk));
+
+      std::memcpy(second.get(), first.get(), sizeof(DiskImage));
+      ASSERT_EQ(d88_writer.WriteDisk(*second, dir / "VIA.D88").result, kResultOk);
+      std::memset(second.get(), 0, sizeof(DiskImage));
+      ASSERT_EQ(d88_reader.ReadDisk(dir / "VIA.D88", *second).result, kResultOk);
+      EXPECT_EQ(test::CompareDisks(*first, *second), "");
+
+      ASSERT_EQ(fdd_writer.WriteDisk(*second, dir / "VIA.FDD").result, kResultOk);
+      std::memset(third.get(), 0, sizeof(DiskImage));
+      ASSERT_EQ(fdd_reader.ReadDisk(dir / "VIA.FDD", *third).result, kResultOk);
+      EXPECT_EQ(test::CompareDisks(*first, *third), "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravik
