@@ -16,7 +16,10 @@
 #include <vector>
 
 #include "disk_builder.h"
+#include "format_files.h"
+#include "mahalito_pair.h"
 #include "nfd_image.h"
+#include "press1_file.h"
 #include "slf_image.h"
 #include "test_support.h"
 #include "vfl_image.h"
@@ -80,6 +83,41 @@ int VflMedia(const DiskImage& d) {
   return -1;
 }
 
+// A Press1 file of a shape its header has a type for, every cylinder raw;
+// none for the others. Its N88-BASIC types read back interleaved, which is
+// not the disk the file was made from, so they are left to its own tests.
+Bytes Press1Of(const DiskImage& d) {
+  const struct {
+    const char* shape;
+    uint8_t type, sub_type;
+  } types[] = {{"640K", 2, 8}, {"1.44M", 2, 18}, {"1.25M", 4, 0x12}};
+  for (const auto& t : types) {
+    const test::DiskShape& s = test::ShapeNamed(t.shape);
+    if (d.track_count == s.tracks && d.sectors_per_track == s.sectors &&
+        d.size_code == s.size_code && d.ids[0][0].mfm != 0) {
+      return test::Press1File({{&d, t.type, t.sub_type, "DISK", [](int) -> uint8_t { return 0; }}},
+                              "DISK");
+    }
+  }
+  return {};
+}
+
+bool Is1_25M(const DiskImage& d) {
+  return d.track_count == 154 && d.sectors_per_track == 8 && d.size_code == 3;
+}
+
+// A MAHALITO pair of the two shapes its fixed headers name: the ID file,
+// dropped, and its data file.
+Files MahalitoOf(const DiskImage& d) {
+  const bool is_640k = d.track_count == 160 && d.sectors_per_track == 8 && d.size_code == 2;
+  if (!Is1_25M(d) && !is_640k) return {};
+  const char cylinders = is_640k ? 80 : 77;
+  const test::MahalitoPair pair = test::MahalitoFiles(
+      d, (is_640k ? test::kMahalitoSig2dd : test::kMahalitoSig2hd) + cylinders);
+  return {{is_640k ? "DISK.2DD" : "DISK.2HD", Bytes(pair.id.begin(), pair.id.end())},
+          {"DISK.dat", Bytes(pair.dat.begin(), pair.dat.end())}};
+}
+
 const std::vector<Sample>& Samples() {
   static const std::vector<Sample> samples = {
       {"D88", "d88_reader.dvr", Written("d88_writer.dvw")},
@@ -104,6 +142,11 @@ const std::vector<Sample>& Samples() {
          return test::VfzFile({test::VflVolumeOf(d, VflMedia(d), test::VflStorage::kRaw, false)},
                               "DISK");
        })},
+      {"DIP", "dip_reader.dvr", Made("DISK.DIP", [](const DiskImage& d) {
+         return Is1_25M(d) ? test::DipFile(d, test::SjisGameTitle(1)) : Bytes{};
+       })},
+      {"Press1", "press1_reader.dvr", Made("DISK.P1", Press1Of)},
+      {"MAHALITO", "mahalito_reader.dvr", MahalitoOf},
   };
   return samples;
 }
@@ -149,6 +192,56 @@ TEST(Recognition, EveryFileIsTakenByItsOwnReader) {
       ++probed;
     }
     EXPECT_GT(probed, 0) << sample.format << ": no file made";
+  }
+}
+
+// Files of every format the tests can lay out, readers built or not: the
+// D88 reader is asked first of all (sorted by name), and the NFD reader
+// before most, so neither may take any of them.
+TEST(Recognition, TheD88AndNfdReadersTakeNoFileOfAnotherFormat) {
+  const std::string comment = test::SjisGameTitle(2);
+  const auto fix = [&](int mode, int sub_mode, bool second) {
+    return [=](const DiskImage& d) {
+      return test::FixFile(d, {mode, sub_mode, "FIX", comment, second});
+    };
+  };
+  const auto dcp = [](int type, bool every_track) {
+    return [=](const DiskImage& d) { return test::DcpFile(d, type, Bytes(160, 1), every_track); };
+  };
+  const struct {
+    const char* format;
+    std::function<Bytes(const DiskImage&)> build;
+  } foreign[] = {
+      {"FIX mode 0", fix(0, 0, false)},
+      {"FIX mode 6", fix(6, 1, true)},
+      {"FIX mode 10", fix(10, 0, false)},
+      {"FIX mode 20", fix(20, 0, true)},
+      {"FIM", [&](const DiskImage& d) { return test::FimFile(d, comment); }},
+      {"DIP", [&](const DiskImage& d) { return test::DipFile(d, comment); }},
+      {"DCP", dcp(1, false)},
+      {"DCU", dcp(4, true)},
+      {"STDFILE", [](const DiskImage& d) { return test::StdFile(d); }},
+      {"DFcnv", [&](const DiskImage& d) { return test::DfcnvFile(d, comment); }},
+      {"Press1", Press1Of},
+  };
+  std::vector<test::LoadedPlugin> readers;
+  for (const char* name : {"d88_reader.dvr", "nfd_reader.dvr"}) {
+    if (Built(name)) readers.push_back(test::LoadBuiltPlugin(name));
+  }
+  if (readers.empty()) GTEST_SKIP() << "no D88 or NFD reader";
+  test::TempDir dir;
+  for (const auto& f : foreign) {
+    for (const test::DiskShape& shape : Shapes()) {
+      SCOPED_TRACE(std::string(f.format) + " / " + shape.name);
+      auto disk = test::NewDiskImage();
+      test::BuildDisk(*disk, shape, 29, comment);
+      const Bytes bytes = f.build(*disk);
+      if (bytes.empty()) continue;
+      test::WriteFile(dir / "DISK.IMG", bytes);
+      for (const test::LoadedPlugin& reader : readers) {
+        EXPECT_NE(reader.IsSupport(dir / "DISK.IMG").result, kResultOk);
+      }
+    }
   }
 }
 

@@ -230,7 +230,7 @@ int ReadDiskBody(InputFile& file, DiskImage& image, ProgressCallback progress, c
         SetMessage(message, kMsgImageTooLarge);
         return kResultFailed;
       }
-      if (!file.Seek(row.offset)) return kResultWriteError;
+      if (!file.Seek(row.offset)) return kResultReadError;
       if (!file.ReadExact(dest, row.length)) return kResultReadError;
     }
     text[0] = '\0';

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "disk_builder.h"
+#include "mahalito_pair.h"
 #include "scratch_program.h"
 #include "test_support.h"
 
@@ -15,9 +16,9 @@ namespace {
 
 using test::ShellQuote;
 
-const std::string kSig2hd = "ver 1.10  ";
-const std::string kSig2dd = "2DD ver1.0";
-const std::string kSigRange = "ver 1.20  ";
+const std::string& kSig2hd = test::kMahalitoSig2hd;
+const std::string& kSig2dd = test::kMahalitoSig2dd;
+const std::string& kSigRange = test::kMahalitoSigRange;
 const std::string kSkipped = "\r\n...スキップします。";
 const std::string kNoDataFile = "\r\nMAHALITOデータファイルが開けません";
 const std::string kBadData = "\r\nイメージデータが異常です";
@@ -25,38 +26,13 @@ const std::string kTooLarge = "\r\nイメージが大きすぎます";
 
 std::string Byte(int value) { return std::string(1, static_cast<char>(value)); }
 
-// One 8-byte sector record: fill flag, fill byte, C, H, R, N, unused, deleted.
+// The pairs themselves are laid out by the shared test builder.
 std::string Record(bool fill, int fill_byte, int c, int h, int r, int n, int deleted = 0) {
-  return Byte(fill) + Byte(fill_byte) + Byte(c) + Byte(h) + Byte(r) + Byte(n) + Byte(0) +
-         Byte(deleted);
+  return test::MahalitoRecord(fill, fill_byte, c, h, r, n, deleted);
 }
-
-struct Pair {
-  std::string id;
-  std::string dat;
-};
-
-// The disk as the format stores it: the rows below track_count, each row's
-// used slots from 0 on, and every sector whose bytes are all one value as a
-// fill record with nothing in the data file.
+using Pair = test::MahalitoPair;
 Pair Encode(const DiskImage& disk, const std::string& header) {
-  Pair pair{header, ""};
-  size_t cursor = 0;
-  for (int t = 0; t < disk.track_count; ++t) {
-    int count = 0;
-    while (count < kMaxSectorsPerTrack && !IsEmptySlot(&disk.ids[t][count])) ++count;
-    pair.id += Byte(count) + Byte(count == 0 ? 1 : disk.ids[t][0].mfm);
-    for (int s = 0; s < count; ++s) {
-      const SectorId& id = disk.ids[t][s];
-      const uint32_t length = SectorLength(id.n);
-      const uint8_t* bytes = disk.data + cursor;
-      const bool fill = std::all_of(bytes, bytes + length, [&](uint8_t b) { return b == bytes[0]; });
-      pair.id += Record(fill, fill ? bytes[0] : 0, id.c, id.h, id.r, id.n, id.deleted);
-      if (!fill) pair.dat.append(reinterpret_cast<const char*>(bytes), length);
-      cursor += length;
-    }
-  }
-  return pair;
+  return test::MahalitoFiles(disk, header);
 }
 
 // A generated disk with what the format carries beyond plain data: every
