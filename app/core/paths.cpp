@@ -1,6 +1,5 @@
 #include "paths.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -22,27 +21,11 @@ std::string DropExtension(std::string_view path) {
   return std::string(path.substr(0, path.size() - ExtensionOf(path).size()));
 }
 
-std::string ToUpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
 std::string ProgramFolder() {
   char buffer[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
   if (n <= 0) return "./";
   return std::string(FolderOf(std::string_view(buffer, static_cast<size_t>(n))));
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  struct stat sa {};
-  struct stat sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
-         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 }  // namespace dravik

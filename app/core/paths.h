@@ -14,11 +14,7 @@ std::string_view FileNameOf(std::string_view path);
 std::string_view FolderOf(std::string_view path);
 // The path with ExtensionOf (path_name.h) removed.
 std::string DropExtension(std::string_view path);
-std::string ToUpperAscii(std::string_view text);
 // The folder of the running program, ending in "/".
 std::string ProgramFolder();
-// True when both paths name the same file: the same bytes, or the same
-// existing file reached through different names.
-bool SameFile(const std::string& a, const std::string& b);
 
 }  // namespace dravik

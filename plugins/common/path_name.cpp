@@ -1,5 +1,7 @@
 #include "path_name.h"
 
+#include <sys/stat.h>
+
 namespace dravik {
 
 bool PathFits(std::string_view path) {
@@ -35,6 +37,22 @@ std::optional<std::string> PathWithoutExtension(std::string_view path) {
   const auto parts = SplitPath(path);
   if (!parts) return std::nullopt;
   return std::string(path.substr(0, parts->folder.size() + parts->base.size()));
+}
+
+std::string ToUpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa {};
+  struct stat sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
 }  // namespace dravik

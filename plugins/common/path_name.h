@@ -34,6 +34,14 @@ struct PathParts {
 // than cutting it.
 std::optional<PathParts> SplitPath(std::string_view path);
 
+// ASCII letters in capitals; every other byte stays.
+std::string ToUpperAscii(std::string_view text);
+
+// True when both paths name the same file: the same bytes, or the same
+// existing file reached through different names (a link, or a case-blind
+// mount).
+bool SameFile(const std::string& a, const std::string& b);
+
 // The path without its extension: "dir.d/GAME.2HD" gives "dir.d/GAME",
 // "GAME." gives "GAME", "dir.d/GAME" and "dir.d/.disk" stay whole.
 std::optional<std::string> PathWithoutExtension(std::string_view path);

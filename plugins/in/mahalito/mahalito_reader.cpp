@@ -60,20 +60,12 @@ bool IsIdFile(const std::string& path) {
   return file.Open(path) && file.ReadExact(head, sizeof(head)) && FindVersion(head) != nullptr;
 }
 
-std::string AsciiUpper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
 // The ".dat" half of a pair: its ID file stands beside it. The partner must
 // really be an ID file, not merely be named like one: a raw image called
 // GAME.2HD next to an unrelated GAME.DAT must not make us hide GAME.DAT.
 bool IsDataHalf(const std::string& path) {
   const auto parts = SplitPath(path);
-  if (!parts || AsciiUpper(parts->extension) != AsciiUpper(mahalito::kDataExtension)) return false;
+  if (!parts || ToUpperAscii(parts->extension) != ToUpperAscii(mahalito::kDataExtension)) return false;
   const auto base = PathWithoutExtension(path);
   if (!base || !FindPartnerFile(*base + std::string(mahalito::kDataExtension))) return false;
   for (std::string_view extension : mahalito::kIdExtensions) {
