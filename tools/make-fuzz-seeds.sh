@@ -81,3 +81,39 @@ cat "$d88/154_1_0.D88" "$d88/4_26_0.D88" >"$d88/two_disks.D88"
 if [ -x "$build/tools/press1-seeds" ]; then
   "$build/tools/press1-seeds" "$seeds"
 fi
+
+# Hard-disk images of one and two cylinders, in both containers.
+le32() {
+  for shift in 0 8 16 24; do
+    # shellcheck disable=SC2059
+    printf "\\$(printf %03o $(($1 >> shift & 255)))"
+  done
+}
+mkdir -p "$seeds/hdi_thd_converter_fuzzer"
+cylinder=67584
+for cylinders in 1 2; do
+  data_size=$((cylinders * cylinder))
+  {
+    le32 0; le32 0; le32 4096; le32 $data_size; le32 256; le32 33; le32 8; le32 "$cylinders"
+    head -c 4064 /dev/zero
+    seq 1 50000 | head -c $data_size
+  } >"$seeds/hdi_thd_converter_fuzzer/$cylinders.HDI"
+  {
+    le32 "$cylinders"
+    head -c 252 /dev/zero
+    seq 1 50000 | head -c $data_size
+  } >"$seeds/hdi_thd_converter_fuzzer/$cylinders.THD"
+done
+
+# A MAHALITO pair as the pair driver takes it: byte 0 puts "ver 1.10  " in
+# front, bytes 1 and 2 give the length of the rest of the ID file (two
+# tracks: a stored and a filled sector, then one stored sector), then the
+# data file.
+mkdir -p "$seeds/mahalito_pair_fuzzer"
+{
+  printf '\001\035\000'
+  printf '\001'
+  printf '\002\001' && printf '\000\000\000\000\001\000\000\000' && printf '\001\345\000\000\002\001\000\001'
+  printf '\001\000' && printf '\000\000\000\001\001\000\000\000'
+  seq 1 100 | head -c 256
+} >"$seeds/mahalito_pair_fuzzer/2tracks.bin"

@@ -77,6 +77,8 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"slf_reader.dvr", kKindInput, "SLF形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"vfl_reader.dvr", kKindInput, "VFL/VFZ形式入力Plug-in Ver.1.00", {0, 9}, nullptr, nullptr},
       {"dip_reader.dvr", kKindInput, "DIP形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
+      {"hdi_thd_converter.dvr", kKindInput, "HDI/THD形式変換Plug-in Ver.1.00", {1}, ".   ",
+       nullptr},
       {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},

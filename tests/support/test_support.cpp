@@ -187,13 +187,13 @@ CallResult LoadedPlugin::ReadDisk(const std::string& path, DiskImage& image, int
   return r;
 }
 
-CallResult LoadedPlugin::ReadDirect(const std::string& path, const std::string& output,
-                                    int disk) const {
+CallResult LoadedPlugin::ReadDirect(const std::string& path, const std::string& output, int disk,
+                                    int abort_at) const {
   CallResult r;
   Buffers b;
   std::vector<char> target(kOutputPathSize, '\0');
   std::memcpy(target.data(), output.data(), std::min(output.size(), target.size() - 1));
-  Recording rec(r, 0);
+  Recording rec(r, abort_at);
   if (read_disk_ != nullptr) {
     r.result = read_disk_(path.c_str(), target.data(), disk, 1, &RecordProgress, b.message,
                           b.title);

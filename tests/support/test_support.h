@@ -84,7 +84,8 @@ class LoadedPlugin {
   // abort_at: the callback answers nonzero on this call number (from 1).
   CallResult ReadDisk(const std::string& path, DiskImage& image, int disk = 1,
                       int abort_at = 0) const;
-  CallResult ReadDirect(const std::string& path, const std::string& output, int disk = 1) const;
+  CallResult ReadDirect(const std::string& path, const std::string& output, int disk = 1,
+                        int abort_at = 0) const;
   CallResult WriteDisk(DiskImage& image, const std::string& output, int direct = 0,
                        int abort_at = 0) const;
 
