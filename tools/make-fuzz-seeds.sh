@@ -77,6 +77,47 @@ fi
 d88="$seeds/d88_reader_fuzzer"
 cat "$d88/154_1_0.D88" "$d88/4_26_0.D88" >"$d88/two_disks.D88"
 
+# The quirks of D88 files from the wild, patched into the 4 x 26 x 128 disk
+# (a 0x2B0 header, then 4 tracks of 26 sectors of 16 + 128 bytes).
+le32() {
+  for shift in 0 8 16 24; do
+    printf "\\$(printf %o $(($1 >> shift & 255)))"
+  done
+}
+put() {  # put FILE OFFSET: stdin over the bytes at OFFSET
+  dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
+base="$d88/4_26_0.D88"
+size=$(stat -c %s "$base")
+# Bytes after the disk that its size field does not count.
+{ cat "$base"; printf 'TRAILING'; } >"$d88/size_short_of_file.D88"
+# Unused track offsets pointing at the end of the disk.
+cp "$base" "$d88/unused_at_end.D88"
+t=4
+while [ $t -lt 164 ]; do
+  le32 "$size" | put "$d88/unused_at_end.D88" $((0x20 + 4 * t))
+  t=$((t + 1))
+done
+# Sector counts stored big-endian on track 1.
+cp "$base" "$d88/big_endian_counts.D88"
+s=0
+while [ $s -lt 26 ]; do
+  printf '\000\032' | put "$d88/big_endian_counts.D88" $((0x1150 + 144 * s + 4))
+  s=$((s + 1))
+done
+# A sector whose N says 256 bytes over 128 stored, with an error status.
+cp "$base" "$d88/short_data.D88"
+printf '\001' | put "$d88/short_data.D88" $((0x2B0 + 3))
+printf '\260' | put "$d88/short_data.D88" $((0x2B0 + 8))
+# A 0x2A0 header with 160 track offsets.
+{
+  head -c 28 "$base"
+  le32 $((size - 16))
+  for offset in 0x2A0 0x1140 0x1FE0 0x2E80; do le32 $((offset)); done
+  head -c $((156 * 4)) /dev/zero
+  tail -c +$((0x2B0 + 1)) "$base"
+} >"$d88/short_table.D88"
+
 # Press1 files, built as its tests build them.
 if [ -x "$build/tools/press1-seeds" ]; then
   "$build/tools/press1-seeds" "$seeds"
