@@ -79,6 +79,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"dip_reader.dvr", kKindInput, "DIP形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"hdi_thd_converter.dvr", kKindInput, "HDI/THD形式変換Plug-in Ver.1.00", {1}, ".   ",
        nullptr},
+      {"fim_reader.dvr", kKindInput, "FIM形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
@@ -177,6 +178,13 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
        }},
       {"dip_reader.dvr", ".DIP",
        [](const DiskImage& d) { return HasShape(d, 154, 8, 3) ? test::DipFile(d, "") : test::Bytes{}; }},
+      {"fim_reader.dvr", ".FIM",
+       [](const DiskImage& d) {
+         const bool known = HasShape(d, 160, 8, 2) || HasShape(d, 160, 9, 2) ||
+                            HasShape(d, 154, 26, 1) || HasShape(d, 160, 15, 2) ||
+                            HasShape(d, 154, 8, 3) || HasShape(d, 160, 18, 2);
+         return known ? test::FimFile(d, "") : test::Bytes{};
+       }},
   };
   const std::vector<std::string> readers = PluginFiles(".dvr");
   std::vector<test::LoadedPlugin> loaded_readers;

@@ -67,12 +67,15 @@ void ExpectCliConvertsToImages(const std::string& source, const std::vector<cons
   struct Target {
     const char* option;
     const char* extension;  // nullptr: chosen by the writer
+    // The comment file names the output as the driver named it, before a
+    // writer that picks its own extension renamed it.
+    const char* listed_extension;
     const char* reader;
     Check check;
   };
-  const Target targets[] = {{"FDD", ".FDD", "fdd_reader.dvr", Check::kWhole},
-                            {"FDI", ".FDI", "fdi_reader.dvr", Check::kAnyOrder},
-                            {"BKDSK", nullptr, "tfd_reader.dvr", Check::kRawBytes}};
+  const Target targets[] = {{"FDD", ".FDD", ".FDD", "fdd_reader.dvr", Check::kWhole},
+                            {"FDI", ".FDI", ".FDI", "fdi_reader.dvr", Check::kAnyOrder},
+                            {"BKDSK", nullptr, ".HDM", "tfd_reader.dvr", Check::kRawBytes}};
   TempDir tmp;
   auto back = NewDiskImage();
   for (const Target& target : targets) {
@@ -103,7 +106,7 @@ void ExpectCliConvertsToImages(const std::string& source, const std::vector<cons
       std::memset(back.get(), 0, sizeof(DiskImage));
       ASSERT_EQ(reader.ReadDisk(out / name, *back).result, 0) << name;
       if (extras.title && !extras.title->empty()) {
-        comment += "  " + name + " : " + *extras.title + "\n";
+        comment += "  " + stem + target.listed_extension + " : " + *extras.title + "\n";
       }
       if (target.check == Check::kWhole) {
         EXPECT_EQ(CompareDisks(*disks[i], *back), "") << name;

@@ -17,7 +17,7 @@ struct CliExtras {
   bool keeps_extension = false;
   // Converted with --comment: the comment file beside the outputs holds
   // "  OUTPUT : title" for each disk, or nothing when the title is empty.
-  std::optional<std::string> title;
+  std::optional<std::string> title{};
 };
 
 // Converts source to FDD, FDI and BKDSK, each into a folder of its own, and

@@ -31,8 +31,8 @@ std::vector<std::vector<Sector>> Rows(const DiskImage& disk);
 struct FixOptions {
   int mode = 0;
   int sub_mode = 0;
-  std::string label;
-  std::string comment;
+  std::string label{};
+  std::string comment{};
   bool count_in_second_byte = false;
 };
 Bytes FixFile(const DiskImage& disk, const FixOptions& options);
