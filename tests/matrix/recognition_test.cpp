@@ -118,6 +118,18 @@ Files MahalitoOf(const DiskImage& d) {
           {"DISK.dat", Bytes(pair.dat.begin(), pair.dat.end())}};
 }
 
+// A regular MFM disk of tracks x sectors x (128 << n): one size code in
+// every slot, as the formats that number their sectors themselves hold.
+bool IsRegular(const DiskImage& d, int tracks, int sectors, int n) {
+  return d.track_count == tracks && d.sectors_per_track == sectors && d.size_code == n &&
+         d.ids[0][0].n == n;
+}
+
+bool IsFimShape(const DiskImage& d) {
+  return IsRegular(d, 160, 8, 2) || IsRegular(d, 160, 9, 2) || IsRegular(d, 154, 26, 1) ||
+         IsRegular(d, 160, 15, 2) || IsRegular(d, 154, 8, 3) || IsRegular(d, 160, 18, 2);
+}
+
 const std::vector<Sample>& Samples() {
   static const std::vector<Sample> samples = {
       {"D88", "d88_reader.dvr", Written("d88_writer.dvw")},
@@ -147,6 +159,9 @@ const std::vector<Sample>& Samples() {
        })},
       {"Press1", "press1_reader.dvr", Made("DISK.P1", Press1Of)},
       {"MAHALITO", "mahalito_reader.dvr", MahalitoOf},
+      {"FIM", "fim_reader.dvr", Made("DISK.FIM", [](const DiskImage& d) {
+         return IsFimShape(d) ? test::FimFile(d, "FIM") : Bytes{};
+       })},
   };
   return samples;
 }
