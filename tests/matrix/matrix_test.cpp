@@ -80,6 +80,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"hdi_thd_converter.dvr", kKindInput, "HDI/THD形式変換Plug-in Ver.1.00", {1}, ".   ",
        nullptr},
       {"fim_reader.dvr", kKindInput, "FIM形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
+      {"dcp_reader.dvr", kKindInput, "DCP/DCU形式入力Plug-in Ver.1.00", {0}, nullptr, nullptr},
       {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
@@ -184,6 +185,16 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
                             HasShape(d, 154, 26, 1) || HasShape(d, 160, 15, 2) ||
                             HasShape(d, 154, 8, 3) || HasShape(d, 160, 18, 2);
          return known ? test::FimFile(d, "") : test::Bytes{};
+       }},
+      // A DCU file: every track stored, whatever the map says.
+      {"dcp_reader.dvr", ".DCU",
+       [](const DiskImage& d) {
+         const int type = HasShape(d, 154, 8, 3)    ? 1
+                          : HasShape(d, 160, 15, 2) ? 2
+                          : HasShape(d, 160, 18, 2) ? 3
+                          : HasShape(d, 160, 8, 2)  ? 4
+                                                    : 0;
+         return type != 0 ? test::DcpFile(d, type, test::Bytes(160, 0), true) : test::Bytes{};
        }},
   };
   const std::vector<std::string> readers = PluginFiles(".dvr");

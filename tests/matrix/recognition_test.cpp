@@ -130,6 +130,15 @@ bool IsFimShape(const DiskImage& d) {
          IsRegular(d, 160, 15, 2) || IsRegular(d, 154, 8, 3) || IsRegular(d, 160, 18, 2);
 }
 
+// The DCP/DCU media type of a disk, 0 when it has none.
+int DcpType(const DiskImage& d) {
+  return IsRegular(d, 154, 8, 3)    ? 1
+         : IsRegular(d, 160, 15, 2) ? 2
+         : IsRegular(d, 160, 18, 2) ? 3
+         : IsRegular(d, 160, 8, 2)  ? 4
+                                    : 0;
+}
+
 const std::vector<Sample>& Samples() {
   static const std::vector<Sample> samples = {
       {"D88", "d88_reader.dvr", Written("d88_writer.dvw")},
@@ -161,6 +170,15 @@ const std::vector<Sample>& Samples() {
       {"MAHALITO", "mahalito_reader.dvr", MahalitoOf},
       {"FIM", "fim_reader.dvr", Made("DISK.FIM", [](const DiskImage& d) {
          return IsFimShape(d) ? test::FimFile(d, "FIM") : Bytes{};
+       })},
+      {"DCU", "dcp_reader.dvr", Made("DISK.DCU", [](const DiskImage& d) {
+         const int type = DcpType(d);
+         return type != 0 ? test::DcpFile(d, type, Bytes(160, 0), true) : Bytes{};
+       })},
+      // A DCP file whose map stores every track: the same bytes read as DCU.
+      {"DCP", "dcp_reader.dvr", Made("DISK.DCP", [](const DiskImage& d) {
+         const int type = DcpType(d);
+         return type != 0 ? test::DcpFile(d, type, Bytes(160, 1), false) : Bytes{};
        })},
   };
   return samples;
