@@ -81,6 +81,7 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
        nullptr},
       {"fim_reader.dvr", kKindInput, "FIM形式入力Plug-in Ver.1.01", {0, 9}, nullptr, nullptr},
       {"dcp_reader.dvr", kKindInput, "DCP/DCU形式入力Plug-in Ver.1.00", {0}, nullptr, nullptr},
+      {"fix_reader.dvr", kKindInput, "FIX形式入力Plug-in Ver.1.02", {0, 9}, nullptr, nullptr},
       {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
@@ -196,6 +197,8 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
                                                     : 0;
          return type != 0 ? test::DcpFile(d, type, test::Bytes(160, 0), true) : test::Bytes{};
        }},
+      // IDs as stored: every shape.
+      {"fix_reader.dvr", ".FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 20}); }},
   };
   const std::vector<std::string> readers = PluginFiles(".dvr");
   std::vector<test::LoadedPlugin> loaded_readers;

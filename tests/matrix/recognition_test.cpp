@@ -180,6 +180,10 @@ const std::vector<Sample>& Samples() {
          const int type = DcpType(d);
          return type != 0 ? test::DcpFile(d, type, Bytes(160, 1), false) : Bytes{};
        })},
+      {"FIX mode 0", "fix_reader.dvr",
+       Made("DISK.FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 0}); })},
+      {"FIX mode 10", "fix_reader.dvr",
+       Made("DISK.FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 10}); })},
   };
   return samples;
 }
