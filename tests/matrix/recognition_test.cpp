@@ -184,6 +184,8 @@ const std::vector<Sample>& Samples() {
        Made("DISK.FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 0}); })},
       {"FIX mode 10", "fix_reader.dvr",
        Made("DISK.FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 10}); })},
+      {"STDFILE", "std_reader.dvr",
+       Made("DISK.STD", [](const DiskImage& d) { return test::StdFile(d); })},
   };
   return samples;
 }
