@@ -83,6 +83,8 @@ TEST(FormatMatrix, EveryPluginIdentifiesItself) {
       {"dcp_reader.dvr", kKindInput, "DCP/DCU形式入力Plug-in Ver.1.00", {0}, nullptr, nullptr},
       {"fix_reader.dvr", kKindInput, "FIX形式入力Plug-in Ver.1.02", {0, 9}, nullptr, nullptr},
       {"std_reader.dvr", kKindInput, "STDFILE形式入力Plug-in Ver.1.01", {0, 8}, nullptr, nullptr},
+      {"dfcnv_reader.dvr", kKindInput, "DFCNV形式変換Plug-in Ver.0.11β", {0, 8, 9}, nullptr,
+       nullptr},
       {"d88_writer.dvw", kKindOutput, "D88形式出力Plug-in Ver.1.00", {0}, ".D88", "D88形式"},
       {"fdd_writer.dvw", kKindOutput, "FDD形式出力Plug-in Ver.1.00", {0}, ".FDD",
        "FDD形式(Virtual98用)"},
@@ -202,6 +204,8 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
       {"fix_reader.dvr", ".FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 20}); }},
       // R, N and density per sector: every shape.
       {"std_reader.dvr", ".STD", [](const DiskImage& d) { return test::StdFile(d); }},
+      // One N per track: every shape.
+      {"dfcnv_reader.dvr", ".DFC", [](const DiskImage& d) { return test::DfcnvFile(d, ""); }},
   };
   const std::vector<std::string> readers = PluginFiles(".dvr");
   std::vector<test::LoadedPlugin> loaded_readers;

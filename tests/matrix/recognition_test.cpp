@@ -186,6 +186,8 @@ const std::vector<Sample>& Samples() {
        Made("DISK.FIX", [](const DiskImage& d) { return test::FixFile(d, {.mode = 10}); })},
       {"STDFILE", "std_reader.dvr",
        Made("DISK.STD", [](const DiskImage& d) { return test::StdFile(d); })},
+      {"DFcnv", "dfcnv_reader.dvr",
+       Made("DISK.DFC", [](const DiskImage& d) { return test::DfcnvFile(d, "DFCNV"); })},
   };
   return samples;
 }
