@@ -1,10 +1,15 @@
 #include "file_io.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+
+#include "path_name.h"
 
 namespace dravik {
 namespace {
@@ -25,12 +30,24 @@ bool InputFile::Open(const std::string& path) {
     std::fclose(file_);
     file_ = nullptr;
   }
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
+  // Opened without blocking and refused unless it is a regular file: a FIFO
+  // would hang the open until a writer came, a device or a folder is no image.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
   struct stat st {};
-  // A folder opens fine on Linux but reads fail; treat it as unopenable.
-  if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fclose(f);
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = errno;
+  }
+  std::FILE* f = error == 0 ? fdopen(fd, "rb") : nullptr;
+  if (f == nullptr) {
+    if (error == 0) error = errno;
+    close(fd);
+    errno = error;  // for the caller's message
     return false;
   }
   GiveBuffer(f, buffer_);
@@ -64,71 +81,164 @@ size_t InputFile::Read(void* buffer, size_t n) {
   return std::fread(buffer, 1, n, file_);
 }
 
-OutputFile::~OutputFile() {
+namespace {
+
+// Room left in a temporary name for the start of the final one, so that a
+// file left behind by a killed run still tells which output it was.
+constexpr size_t kTemporaryNameRoom = kMaxNameBytes - 16;
+
+std::string TemporaryName(const std::string& name) {
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  uint8_t random[6] = {};
+  if (getrandom(random, sizeof(random), 0) != sizeof(random)) {
+    // Only uniqueness matters, and O_EXCL checks it.
+    const auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (size_t i = 0; i < sizeof(random); ++i) random[i] = static_cast<uint8_t>(now >> (i * 8));
+  }
+  std::string temporary = "." + name.substr(0, kTemporaryNameRoom) + ".dravik-";
+  for (uint8_t r : random) temporary += kDigits[r % 36];
+  return temporary;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Release() {
   if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  if (folder_fd_ >= 0) close(folder_fd_);
+  folder_fd_ = -1;
+  temporary_.clear();
+  name_.clear();
+}
+
+void OutputFile::Discard() {
+  if (file_ != nullptr) {
+    const int saved = errno;
+    std::fclose(file_);
+    file_ = nullptr;
+    unlinkat(folder_fd_, temporary_.c_str(), 0);
+    errno = saved;
+  }
+  Release();
 }
 
 bool OutputFile::Create(const std::string& path) {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
+  Discard();
+  error_ = 0;
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty()) {
+    error_ = EISDIR;
+    return false;
   }
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) return false;
+  const int fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error_ = errno;
+    return false;
+  }
+  return Start(fd, name, true);
+}
+
+bool OutputFile::CreateIn(int folder_fd, const std::string& name) {
+  Discard();
+  error_ = 0;
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    error_ = EINVAL;
+    return false;
+  }
+  const int fd = fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    error_ = errno;
+    return false;
+  }
+  return Start(fd, name, false);
+}
+
+bool OutputFile::Start(int folder_fd, const std::string& name,
+                       bool keep_protected) {
+  folder_fd_ = folder_fd;
+  name_ = name;
+  auto fail = [&](int error) {
+    error_ = error;
+    Release();
+    return false;
+  };
+  if (name.size() > kMaxNameBytes) return fail(ENAMETOOLONG);
+  mode_t mode = 0666;  // less the umask, as for any new file
+  struct stat st {};
+  if (fstatat(folder_fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    // Renaming over a device, FIFO or socket would destroy it; a link is
+    // replaced, since what it points to is not ours.
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return fail(EEXIST);
+    if (S_ISREG(st.st_mode)) {
+      // A write-protected output was refused when outputs were written in
+      // place; renaming must not get past that protection.
+      if (keep_protected &&
+          faccessat(folder_fd_, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+        return fail(errno);
+      }
+      mode = st.st_mode & 07777;
+    }
+  } else if (errno != ENOENT) {
+    return fail(errno);
+  }
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary_ = TemporaryName(name);
+    fd = openat(folder_fd_, temporary_.c_str(),
+                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return fail(errno);
+  // An existing output keeps its permissions (creation applied the umask).
+  if (mode != 0666) fchmod(fd, mode);
+  file_ = fdopen(fd, "wb");
+  if (file_ == nullptr) {
+    const int error = errno;
+    close(fd);
+    unlinkat(folder_fd_, temporary_.c_str(), 0);
+    return fail(error);
+  }
   GiveBuffer(file_, buffer_);
   return true;
 }
 
-bool OutputFile::CreateTemporary(const std::string& folder, std::string* path) {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-  std::string name = folder + ".dravik-XXXXXX";
-  const int fd = mkstemp(name.data());
-  if (fd < 0) return false;
-  file_ = fdopen(fd, "wb");
-  if (file_ == nullptr) {
-    close(fd);
-    unlink(name.c_str());
-    return false;
-  }
-  *path = name;
-  return true;
-}
-
-bool OutputFile::CreateIn(int folder_fd, const std::string& name) {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-    return false;
-  }
-  unlinkat(folder_fd, name.c_str(), 0);  // a folder stays, and O_EXCL refuses it
-  const int fd = openat(folder_fd, name.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  file_ = fdopen(fd, "wb");
-  if (file_ == nullptr) close(fd);
-  return file_ != nullptr;
-}
-
 bool OutputFile::Write(const void* bytes, size_t n) {
-  return file_ != nullptr && (n == 0 || std::fwrite(bytes, 1, n, file_) == n);
+  if (file_ == nullptr) return false;
+  if (n == 0 || std::fwrite(bytes, 1, n, file_) == n) return true;
+  if (error_ == 0) error_ = errno;
+  return false;
 }
 
 bool OutputFile::Seek(uint64_t offset) {
-  return file_ != nullptr && offset <= INT64_MAX &&
-         fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+  if (file_ == nullptr) return false;
+  if (offset <= INT64_MAX && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0) return true;
+  if (error_ == 0) error_ = offset > INT64_MAX ? EINVAL : errno;
+  return false;
 }
 
 bool OutputFile::Close() {
   if (file_ == nullptr) return false;
-  const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
-  const bool closed = std::fclose(file_) == 0;
+  errno = 0;
+  bool ok = std::fflush(file_) == 0 && !std::ferror(file_);
+  if (!ok && error_ == 0) error_ = errno != 0 ? errno : EIO;
+  std::FILE* file = file_;
   file_ = nullptr;
-  return flushed && closed;
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    error_ = errno;
+  }
+  if (ok && renameat(folder_fd_, temporary_.c_str(), folder_fd_, name_.c_str()) != 0) {
+    ok = false;
+    error_ = errno;
+  }
+  if (!ok) unlinkat(folder_fd_, temporary_.c_str(), 0);
+  Release();
+  return ok;
 }
 
 bool ReadWholeFile(const std::string& path, size_t max_size,

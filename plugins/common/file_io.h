@@ -38,34 +38,52 @@ class InputFile {
   std::unique_ptr<char[]> buffer_;  // outlives file_
 };
 
+// A file written under a temporary name beside its final one and put in
+// place only by a successful Close(): until then whatever had the final name
+// (an older output, perhaps the only good copy) stays as it was, and a
+// failed or abandoned file never shows under that name. The temporary file
+// is created with O_EXCL|O_NOFOLLOW and renamed over the final name, so a
+// link planted there is replaced, never written through.
 class OutputFile {
  public:
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
-  // Closes a file that was not finished with Close(); its content stays.
+  // A file not finished with Close() is removed; the final name is untouched.
   ~OutputFile();
 
-  // Creates or truncates the file.
+  // Starts the file that path will name. Refused when path names a folder
+  // or another kind of file that is not a regular file or a link, or a
+  // regular file we may not write (a write-protected output stays).
   bool Create(const std::string& path);
-  // Creates a new file with a name of its own in folder (which ends in "/");
-  // its path is stored in *path.
-  bool CreateTemporary(const std::string& folder, std::string* path);
-  // Creates the file name afresh inside an open folder. Whatever stood
-  // under that name (a file, a link) is unlinked first rather than opened,
-  // so a symbolic or hard link planted there never leads the write outside
-  // the folder. name must be a single component.
+  // The same for name inside an open folder (a single component, not "."
+  // or ".."); the folder is entered through its descriptor only. A file we
+  // may not write under that name is replaced like any other.
   bool CreateIn(int folder_fd, const std::string& name);
   bool is_open() const { return file_ != nullptr; }
   bool Write(const void* bytes, size_t n);
   bool Write(const std::string& text) { return Write(text.data(), text.size()); }
   bool Seek(uint64_t offset);
-  // Flushes and closes; false when any buffered data could not be stored.
+  // Flushes, closes and renames the file over its final name; false, with
+  // the temporary file gone and the final name untouched, when any of these
+  // fails.
   bool Close();
+  // Gives up the file: the temporary is removed, the final name untouched.
+  void Discard();
+  // errno of the step that failed, for messages.
+  int error() const { return error_; }
 
  private:
+  // Takes folder_fd (ours to close).
+  bool Start(int folder_fd, const std::string& name, bool keep_protected);
+  void Release();
+
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;  // outlives file_
+  int folder_fd_ = -1;              // ours: closed with the file
+  std::string temporary_;           // names inside folder_fd_
+  std::string name_;
+  int error_ = 0;
 };
 
 // Reads a whole regular file of at most max_size bytes. Returns false when it

@@ -1,6 +1,7 @@
 #include "plugin_export.h"
 
 #include <cstring>
+#include <string>
 
 namespace dravik {
 
@@ -19,6 +20,16 @@ int FillPluginInfo(const PluginIdentity& info, char* identity, uint8_t* caps,
   if (info.extension != nullptr) CopyText(extension, kExtensionSize, info.extension);
   if (info.label != nullptr) CopyText(label, kLabelSize, info.label);
   return kResultOk;
+}
+
+std::string FileErrorMessage(std::string_view message, std::string_view path, int error) {
+  char buffer[256];
+  // The GNU strerror_r: thread-safe, and the text may not be in buffer.
+  const std::string reason = error == 0 ? "unknown error" : strerror_r(error, buffer, sizeof(buffer));
+  const std::string tail = ": " + reason;
+  const size_t fixed = message.size() + 2 + tail.size();
+  const size_t room = kMessageSize - 1 > fixed ? kMessageSize - 1 - fixed : 0;
+  return std::string(message) + "\r\n" + ShortenInMiddle(SanitizeUtf8(path), room) + tail;
 }
 
 }  // namespace dravik

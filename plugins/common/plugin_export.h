@@ -36,6 +36,12 @@ inline void SetMessage(char* message, std::string_view text) {
   CopyText(message, kMessageSize, text);
 }
 
+// A message followed by one line with the file and the system's reason for
+// error (an errno value): "\r\n変換先ファイルオープンエラー\r\n/out/GAME.FDI:
+// Permission denied". The path is shown as valid UTF-8 and shortened in its
+// middle so that the whole fits a message buffer.
+std::string FileErrorMessage(std::string_view message, std::string_view path, int error);
+
 // Runs an export's body; an exception that escapes it becomes result 8 with
 // a message, never a crash of the host.
 template <typename Body>

@@ -179,6 +179,17 @@ size_t Utf8PrefixLength(std::string_view text, size_t limit) {
   return end;
 }
 
+std::string ShortenInMiddle(std::string_view utf8, size_t limit) {
+  if (utf8.size() <= limit) return std::string(utf8);
+  constexpr std::string_view kMark = "…";
+  if (limit < kMark.size()) return std::string(utf8.substr(0, Utf8PrefixLength(utf8, limit)));
+  const size_t room = limit - kMark.size();
+  const size_t front = Utf8PrefixLength(utf8, room - room / 2);
+  size_t back = utf8.size() - room / 2;
+  while (back < utf8.size() && (static_cast<unsigned char>(utf8[back]) & 0xC0) == 0x80) ++back;
+  return std::string(utf8.substr(0, front)) + std::string(kMark) + std::string(utf8.substr(back));
+}
+
 void CopyText(char* buffer, size_t size, std::string_view utf8) {
   if (buffer == nullptr || size == 0) return;
   const size_t nul = utf8.find('\0');

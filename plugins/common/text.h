@@ -32,6 +32,11 @@ std::string SanitizeUtf8(std::string_view text);
 // UTF-8 character boundary.
 size_t Utf8PrefixLength(std::string_view text, size_t limit);
 
+// A UTF-8 text of at most limit bytes: the text itself when it fits, else
+// its two ends joined by "…", cut at character boundaries. Paths are
+// shortened so, since both ends tell most: where the folder is, which name.
+std::string ShortenInMiddle(std::string_view utf8, size_t limit);
+
 // Copies a UTF-8 text into buffer[size], cut at a character boundary so that
 // it fits with its NUL. A size of 0 writes nothing.
 void CopyText(char* buffer, size_t size, std::string_view utf8);

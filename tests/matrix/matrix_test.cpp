@@ -4,6 +4,7 @@
 // may change (some formats store a 2:1 interleave), contents may not.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -230,6 +231,64 @@ TEST(FormatMatrix, SourceOnlyFormatsGiveBackEveryShape) {
         EXPECT_NE(loaded_readers[r].IsSupport(path).result, kResultOk) << readers[r];
       }
     }
+  }
+}
+
+// What a user's files go through when a write goes wrong, for every image
+// writer: an older file of the output's name survives an abort and a full
+// disk whole, a link there is replaced rather than written through, and
+// nothing else is left in the folder. Each writer names its file itself
+// (BKDSK by the disk's shape), so the first clean write tells the name.
+TEST(FormatMatrix, EveryImageWriterReplacesAFileOnlyWithACompleteOne) {
+  auto disk = test::NewDiskImage();
+  test::BuildDisk(*disk, test::ShapeNamed("1.25M"), 7);  // a shape every image format holds
+  for (const std::string& writer_name : PluginFiles(".dvw")) {
+    if (writer_name == "file_extractor.dvw") continue;  // writes folders
+    SCOPED_TRACE(writer_name);
+    const test::LoadedPlugin writer(test::ProgramDir() + writer_name);
+    auto copy = test::NewDiskImage();
+    auto write = [&](const std::string& path, int abort_at = 0) {
+      std::memcpy(copy.get(), disk.get(), sizeof(DiskImage));
+      return writer.WriteDisk(*copy, path, 0, abort_at);
+    };
+    test::TempDir dir;
+    const std::string given = dir / "GAME.OUT";
+    ASSERT_EQ(write(given).result, kResultOk);
+    const std::vector<std::string> written = test::ListFolder(dir.path());
+    ASSERT_EQ(written.size(), 1u);
+    const std::string path = dir / written[0];
+    const std::string good = test::ReadFile(path);
+
+    test::WriteFile(path, "an older file");
+    const auto aborted = write(given, 3);
+    EXPECT_EQ(aborted.result, kResultAborted);
+    EXPECT_EQ(test::ReadFile(path), "an older file");
+    const int full = test::RunWithFileSizeLimit(good.size() / 2, [&] {
+      const auto r = write(given);
+      return r.result == kResultWriteError && r.message.empty() ? 0 : 100 + r.result;
+    });
+    EXPECT_EQ(full, 0);
+    EXPECT_EQ(test::ReadFile(path), "an older file");
+    EXPECT_EQ(test::ListFolder(dir.path()), written);
+
+    test::TempDir elsewhere;
+    test::WriteFile(elsewhere / "victim", "keep");
+    unlink(path.c_str());
+    ASSERT_EQ(symlink((elsewhere / "victim").c_str(), path.c_str()), 0);
+    ASSERT_EQ(write(given).result, kResultOk);
+    EXPECT_TRUE(test::ReadFile(path) == good);
+    EXPECT_EQ(test::ReadFile(elsewhere / "victim"), "keep");
+    unlink(path.c_str());
+    ASSERT_EQ(symlink((elsewhere / "missing").c_str(), path.c_str()), 0);
+    ASSERT_EQ(write(given).result, kResultOk);
+    EXPECT_EQ(test::ListFolder(elsewhere.path()), std::vector<std::string>{"victim"});
+
+    const auto unopenable = write(dir / "missing/GAME.OUT");
+    EXPECT_EQ(unopenable.result, kResultFailed);
+    EXPECT_TRUE(unopenable.message.starts_with("\r\n変換先ファイルオープンエラー\r\n" + dir.path() +
+                                               "missing/GAME."))
+        << unopenable.message;
+    EXPECT_TRUE(unopenable.message.ends_with(": No such file or directory")) << unopenable.message;
   }
 }
 

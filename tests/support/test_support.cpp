@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,6 +74,20 @@ std::string ShellQuote(const std::string& word) {
     }
   }
   return out + "'";
+}
+
+int RunWithFileSizeLimit(uint64_t limit, const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    const rlimit size{limit, limit};
+    signal(SIGXFSZ, SIG_IGN);  // else the first write past the limit kills
+    _exit(setrlimit(RLIMIT_FSIZE, &size) == 0 ? body() : 255);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 CommandResult RunCommand(const std::string& command_line) {

@@ -51,6 +51,11 @@ std::string ShellQuote(const std::string& word);
 // Whether a program is on PATH (for oracle tools).
 bool HaveTool(const std::string& name);
 
+// Runs body in a child process whose files cannot grow past limit bytes: a
+// write beyond fails with EFBIG, as on a full disk. Returns what body
+// returned (0 to 255), or -1 when the child did not exit by itself.
+int RunWithFileSizeLimit(uint64_t limit, const std::function<int()>& body);
+
 struct ProgressCall {
   int done;
   int total;

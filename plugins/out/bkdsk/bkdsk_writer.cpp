@@ -1,9 +1,6 @@
 // BKDSK images are plain sector dumps named by their shape: the writer picks
 // the extension, so it replaces the one of the path it is given.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
+#include <cerrno>
 
 #include "bkdsk_layout.h"
 #include "file_io.h"
@@ -60,31 +57,18 @@ int WriteBkdsk(DiskImage& image, const char* output_path, ProgressCallback progr
       parts ? std::string(parts->folder) + std::string(parts->base) + std::string(shape->extension)
             : std::string();
   if (!parts || !PathFits(path)) {
-    SetMessage(message, kMsgTargetOpenError);
+    SetMessage(message, FileErrorMessage(kMsgTargetOpenError, output_path, ENAMETOOLONG));
     return kResultFailed;
   }
   // The file written is not the one the caller named, so the caller could
-  // not check it: converting A.DD6 to BKDSK writes A.DD6 again. An existing
-  // file is therefore replaced only by a complete one, never left half
-  // written; it may be the source.
-  struct stat st {};
-  const bool replacing = path != output_path && stat(path.c_str(), &st) == 0;
-  std::string temporary;
+  // not check it: converting A.DD6 to BKDSK writes A.DD6 again. That is safe
+  // only because an output replaces the file of its name when complete.
   OutputFile out;
-  if (replacing ? !out.CreateTemporary(std::string(parts->folder), &temporary)
-                : !out.Create(path)) {
-    SetMessage(message, kMsgTargetOpenError);
+  if (!out.Create(path)) {
+    SetMessage(message, FileErrorMessage(kMsgTargetOpenError, path, out.error()));
     return kResultFailed;
   }
-  int result = WriteTracksInROrder(image, out, progress, note, message);
-  if (replacing) {
-    out.Close();  // already closed on success; on failure the rest is dropped
-    if (result == kResultOk && std::rename(temporary.c_str(), path.c_str()) != 0) {
-      result = kResultWriteError;
-    }
-    if (result != kResultOk) unlink(temporary.c_str());
-  }
-  return result;
+  return WriteTracksInROrder(image, out, progress, note, message);
 }
 
 }  // namespace

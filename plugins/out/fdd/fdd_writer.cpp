@@ -94,7 +94,7 @@ int WriteDiskBody(DiskImage& image, const char* path, ProgressCallback progress,
   }
   OutputFile file;
   if (!file.Create(path)) {
-    SetMessage(message, kMsgTargetOpenError);
+    SetMessage(message, FileErrorMessage(kMsgTargetOpenError, path, file.error()));
     return kResultFailed;
   }
   if (!file.Write(header.data(), header.size())) return kResultWriteError;

@@ -37,7 +37,7 @@ int WriteTfd(DiskImage& image, const char* output_path, ProgressCallback progres
   }
   OutputFile out;
   if (!out.Create(output_path)) {
-    SetMessage(message, kMsgTargetOpenError);
+    SetMessage(message, FileErrorMessage(kMsgTargetOpenError, output_path, out.error()));
     return kResultFailed;
   }
   return WriteTracksInROrder(image, out, progress, note, message);
