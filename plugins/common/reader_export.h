@@ -3,6 +3,7 @@
 // buffers emptied, the source opened; then the reader's own body.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -30,8 +31,12 @@ int Run(const char* path, const int* direct, char* message, char* title, int16_t
       return kResultFailed;
     }
     InputFile file;
-    if (path == nullptr || !file.Open(path)) {
+    if (path == nullptr) {
       SetMessage(message, kMsgSourceOpenError);
+      return kResultFailed;
+    }
+    if (!file.Open(path)) {
+      SetMessage(message, FileErrorMessage(kMsgSourceOpenError, path, errno));
       return kResultFailed;
     }
     return body(file);
@@ -43,7 +48,7 @@ int Run(const char* path, const int* direct, char* message, char* title, int16_t
 // Empties message and title (either may be nullptr), sets *multi_disk to 0
 // when given, opens path and hands the open file to body, an
 // int(InputFile&). A source that cannot be opened is result 8 with the
-// shared message; the file is closed when the call returns, on every path.
+// shared message and a line naming the file and the reason; the file is closed when the call returns, on every path.
 template <class Body>
 int ReaderExport(const char* path, char* message, char* title, int16_t* multi_disk,
                  Body&& body) noexcept {

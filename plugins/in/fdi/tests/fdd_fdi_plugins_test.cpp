@@ -116,7 +116,8 @@ TEST(FddFdiPlugins, ReadersAnswerEveryTruncationAndAMissingFile) {
     for (const CallResult& r :
          {reader.GetFileInfo(dir / "MISSING"), reader.ReadDisk(dir / "MISSING", *image)}) {
       EXPECT_EQ(r.result, kResultFailed);
-      EXPECT_EQ(r.message, kMsgSourceOpenError);
+      EXPECT_EQ(r.message, std::string(kMsgSourceOpenError) + "\r\n" + dir / "MISSING" +
+                               ": No such file or directory");
     }
   }
 }

@@ -96,10 +96,11 @@ TEST_F(TfdReaderTest, RefusesDirectModeAndMissingFilesAndStopsWhenAborted) {
   for (const std::string& source : {dir_ / "missing.img", dir_.path()}) {
     SCOPED_TRACE(source);
     EXPECT_EQ(reader_.IsSupport(source).result, 6);
-    EXPECT_EQ(reader_.GetFileInfo(source).message, kOpenError);
+    // The shared message, then the file and the reason on a line of their own.
+    EXPECT_TRUE(reader_.GetFileInfo(source).message.starts_with(kOpenError + "\r\n" + source + ": "));
     const auto read = reader_.ReadDisk(source, *image_);
     EXPECT_EQ(read.result, 8);
-    EXPECT_EQ(read.message, kOpenError);
+    EXPECT_TRUE(read.message.starts_with(kOpenError + "\r\n" + source + ": "));
   }
 }
 
