@@ -1,8 +1,11 @@
 #include "batch.h"
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -15,11 +18,25 @@ namespace dravik {
 std::atomic<bool> g_interrupted{false};
 
 std::string ToTerminalText(std::string_view log) {
+  // Texts from a disk or a file name may hold escape sequences and other
+  // controls; shown raw they would drive the terminal. A lone CR would let
+  // one text overwrite another.
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
   std::string out;
   out.reserve(log.size());
   for (size_t i = 0; i < log.size(); ++i) {
-    if (log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n') continue;
-    out += log[i];
+    const auto c = static_cast<unsigned char>(log[i]);
+    if (c == '\r' && i + 1 < log.size() && log[i + 1] == '\n') continue;
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F) {
+      out += kReplacement;
+    } else if (c == 0xC2 && i + 1 < log.size() &&
+               static_cast<unsigned char>(log[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(log[i + 1]) <= 0x9F) {
+      out += kReplacement;  // a C1 control (U+0080 to U+009F) in UTF-8
+      ++i;
+    } else {
+      out += log[i];
+    }
   }
   return out;
 }
@@ -29,11 +46,17 @@ namespace {
 // One status line on stderr, shared by the workers.
 class ProgressLine {
  public:
-  ProgressLine(bool enabled, size_t total) : enabled_(enabled), total_(total) {}
+  ProgressLine(bool enabled, size_t total)
+      : enabled_(enabled), total_(total), shown_(enabled ? total : 0, -1) {}
 
   void Update(const std::string& name, size_t index, int percent) {
     if (!enabled_) return;
     std::lock_guard lock(mutex_);
+    // Plug-ins report after every track, but a file's figure changes at most
+    // 101 times; workers taking turns must not redraw unchanged figures.
+    if (index >= shown_.size() || (shown_[index] == percent && !blank_)) return;
+    shown_[index] = percent;
+    blank_ = false;
     const int filled = percent / 5;
     std::fprintf(stderr, "\r\033[K[%.*s%*s] %3d%%  (%zu/%zu) %s",
                  filled, "####################", 20 - filled, "", percent,
@@ -46,21 +69,102 @@ class ProgressLine {
     std::lock_guard lock(mutex_);
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
+    blank_ = true;
   }
 
  private:
   bool enabled_;
   size_t total_;
   std::mutex mutex_;
+  std::vector<int> shown_;  // per file, the last figure drawn
+  bool blank_ = true;
+};
+
+// Outputs of one name are written in the order the files were given, as
+// with one worker: before a source's first output its worker waits for
+// every earlier file still at work whose outputs may share a name with it,
+// or that has not yet said what it will write (an archive not yet opened).
+class OutputOrder {
+ public:
+  explicit OutputOrder(size_t files) : files_(files) {}
+
+  void Expect(size_t index, const std::vector<std::string>& stems) {
+    std::lock_guard lock(mutex_);
+    for (const std::string& stem : stems) files_[index].stems.push_back(Key(stem));
+    files_[index].known = true;
+    changed_.notify_all();
+  }
+
+  // false when the run is interrupted while waiting.
+  bool Await(size_t index, const std::string& stem) {
+    const std::string key = Key(stem);
+    std::unique_lock lock(mutex_);
+    files_[index].stems.push_back(key);
+    files_[index].known = true;
+    changed_.notify_all();
+    while (!g_interrupted) {
+      bool clear = true;
+      for (size_t j = 0; j < index && clear; ++j) {
+        const File& earlier = files_[j];
+        if (earlier.finished) continue;
+        clear = earlier.known;
+        for (const std::string& other : earlier.stems) clear = clear && !MayShareAName(key, other);
+      }
+      if (clear) return true;
+      // Ctrl-C cannot notify; look again now and then.
+      changed_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
+  void Finish(size_t index) {
+    std::lock_guard lock(mutex_);
+    files_[index].finished = true;
+    changed_.notify_all();
+  }
+
+ private:
+  struct File {
+    bool known = false;  // stems holds every name its outputs begin with
+    bool finished = false;
+    std::vector<std::string> stems;
+  };
+
+  // The folder as the file system resolves it (an output folder may be
+  // named in several ways), and the name in capitals: a file system that
+  // ignores case makes "x" and "X" one name, and waiting costs only time.
+  static std::string Key(const std::string& stem) {
+    std::string folder(FolderOf(stem));
+    char resolved[PATH_MAX];
+    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) != nullptr) {
+      folder = std::string(resolved) + "/";
+    }
+    return folder + ToUpperAscii(FileNameOf(stem));
+  }
+
+  // A source's outputs are its stem plus an extension, a disk number
+  // ("_01"), or a clash suffix ("~2"); a reader that keeps the source's
+  // extension adds "_EXT" to it.
+  static bool MayShareAName(const std::string& a, const std::string& b) {
+    const std::string& shorter = a.size() <= b.size() ? a : b;
+    const std::string& longer = a.size() <= b.size() ? b : a;
+    if (!longer.starts_with(shorter)) return false;
+    return longer.size() == shorter.size() || longer[shorter.size()] == '_' ||
+           longer[shorter.size()] == '~';
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<File> files_;
 };
 
 class CliHost : public Host {
  public:
-  explicit CliHost(ProgressLine& progress) : progress_(progress) {}
+  CliHost(ProgressLine& progress, OutputOrder& order) : progress_(progress), order_(order) {}
 
   void Begin(const std::string& path, size_t index) {
     log_.clear();
-    name_ = SanitizeUtf8(FileNameOf(path));
+    name_ = ToTerminalText(SanitizeUtf8(FileNameOf(path)));
     index_ = index;
   }
   std::string TakeLog() { return std::move(log_); }
@@ -68,9 +172,14 @@ class CliHost : public Host {
   void AppendLog(std::string_view text) override { log_.append(text); }
   void SetProgress(int percent) override { progress_.Update(name_, index_, percent); }
   bool AbortRequested() override { return g_interrupted.load(); }
+  void ExpectOutputs(const std::vector<std::string>& stems) override {
+    order_.Expect(index_, stems);
+  }
+  bool AwaitOutputTurn(const std::string& stem) override { return order_.Await(index_, stem); }
 
  private:
   ProgressLine& progress_;
+  OutputOrder& order_;
   std::string log_;
   std::string name_;
   size_t index_ = 0;
@@ -87,6 +196,7 @@ struct FileResult {
 int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& files,
              const BatchOptions& options) {
   ProgressLine progress(options.progress_bar, files.size());
+  OutputOrder order(files.size());
   std::vector<FileResult> results(files.size());
   std::mutex mutex;
   std::condition_variable changed;
@@ -96,7 +206,7 @@ int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& fil
   int running = 0;
 
   auto worker = [&] {
-    CliHost host(progress);
+    CliHost host(progress, order);
     // Each worker unpacks into a private folder of its own, so that runs and
     // workers never empty each other's folder; the expander removes it when
     // the worker ends, however the run ends.
@@ -115,6 +225,7 @@ int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& fil
       driver.ResetTally();
       const Flow flow = options.describe_only ? driver.DescribeDroppedFile(files[i])
                                               : driver.ConvertDroppedFile(files[i]);
+      order.Finish(i);
       const ConversionTally& tally = driver.tally();
       std::lock_guard lock(mutex);
       results[i].done = true;

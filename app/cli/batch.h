@@ -28,7 +28,9 @@ extern std::atomic<bool> g_interrupted;
 int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& files,
              const BatchOptions& options);
 
-// The window's log texts as a terminal shows them: CR LF becomes LF.
+// The window's log texts as a terminal shows them: CR LF becomes LF, and
+// every other control but LF and tab (C0, DEL, C1) becomes U+FFFD. The
+// text is valid UTF-8.
 std::string ToTerminalText(std::string_view log);
 
 }  // namespace dravik

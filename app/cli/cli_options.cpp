@@ -4,14 +4,17 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 namespace dravik {
 
 const char kCliUsage[] =
-    "usage: dravik-cli [OPTIONS] FILE...      convert each FILE as one drop, in the order given\n"
-    "  -t, --to NAME          output plug-in, by its extension (FDD, FDI, TFD, HDM)\n"
-    "                         or by its label (FDD, FDI, TFD, BKDSK, FILE); case does not matter\n"
-    "  -o, --output-dir DIR   write the outputs into DIR instead of beside the sources\n"
+    "usage: dravik-cli -t NAME [OPTIONS] FILE...   convert each FILE as one drop, in the order given\n"
+    "  -t, --to NAME          output plug-in (required, there is no default): by its\n"
+    "                         extension (FDD, FDI, TFD, HDM) or by its label (FDD, FDI,\n"
+    "                         TFD, BKDSK, FILE); case does not matter\n"
+    "  -o, --output-dir DIR   write the outputs into DIR (made if missing) instead of\n"
+    "                         beside the sources\n"
     "      --comment          write the comment file (.txt)\n"
     "      --debug            write the debug dump (.dbg)\n"
     "  -j, --jobs N           convert up to N files at once (default 1)\n"
@@ -21,8 +24,28 @@ const char kCliUsage[] =
     "  -q, --quiet            print only failures\n"
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
+    "  --                     end of options: a FILE named \"-x.fdi\" goes after it\n"
+    "An output file of the same name is replaced, but only by a complete one: after\n"
+    "an error or Ctrl-C the file that was there stays as it was.\n"
     "exit status: 0 all converted or skipped, 1 a conversion failed, 2 usage error,\n"
-    "             3 no failure but some file was in an unsupported format\n";
+    "             3 no failure but some file was unsupported or not a regular file\n";
+
+namespace {
+
+// The option as the user wrote it. For a letter, getopt moves optind past
+// the argument only when the letter ended it; inside a group ("-dash.FDD",
+// a file name taken for options) optind still points at the group.
+std::string OptionGiven(int argc, char** argv) {
+  const std::string previous = argv[optind - 1];
+  if (optopt == 0 || previous.starts_with("--")) return previous.substr(0, previous.find('='));
+  const std::string letter = std::string("-") + static_cast<char>(optopt);
+  const bool inside =
+      optind < argc && argv[optind][0] == '-' && std::string(argv[optind]).find(static_cast<char>(optopt), 1) != std::string::npos;
+  const std::string group = inside ? argv[optind] : previous;
+  return group == letter ? letter : letter + " (in \"" + group + "\")";
+}
+
+}  // namespace
 
 bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& error) {
   enum { kComment = 256, kDebug, kList, kInfo, kVersion };
@@ -48,6 +71,10 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
         options.output_name = optarg;
         break;
       case 'o':
+        if (*optarg == '\0') {
+          error = "the output folder (-o) is empty";
+          return false;
+        }
         options.output_dir_given = true;
         options.output_dir = optarg;
         break;
@@ -87,10 +114,16 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
         options.version = true;
         break;
       case ':':
-        error = std::string("option needs a value: ") + argv[optind - 1];
+        error = "option needs a value: " + OptionGiven(argc, argv);
         return false;
       default:
-        error = std::string("unknown option: ") + argv[optind - 1];
+        // A long option given a value it does not take leaves optopt set.
+        if (optopt != 0 && std::string_view(argv[optind - 1]).starts_with("--")) {
+          error = "option takes no value: " + OptionGiven(argc, argv);
+          return false;
+        }
+        error = "unknown option: " + OptionGiven(argc, argv) +
+                " (a FILE whose name starts with \"-\" goes after \"--\")";
         return false;
     }
   }

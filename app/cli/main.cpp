@@ -1,9 +1,12 @@
 // dravik-cli: the converter for scripts and batches. It loads the same
 // plug-ins as the window and prints the same log.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -71,21 +74,38 @@ std::string KnownOutputNames(const PluginRegistry& registry) {
   return list.empty() ? "(none: no output plug-in loaded)" : list;
 }
 
+std::string Shown(const std::string& text) { return ToTerminalText(SanitizeUtf8(text)); }
+
 void PrintList(const PluginRegistry& registry) {
   std::printf("入力プラグイン (%d):\n", registry.input_count());
   for (int i = 0; i < registry.input_count(); ++i) {
     const InputPlugin& p = registry.input(i);
-    std::printf("  %-24s %s%s%s\n", SanitizeUtf8(p.file_name).c_str(),
-                SanitizeUtf8(p.description).c_str(), p.extension.empty() ? "" : "  ",
-                SanitizeUtf8(p.extension).c_str());
+    std::printf("  %-24s %s%s%s\n", Shown(p.file_name).c_str(), Shown(p.description).c_str(),
+                p.extension.empty() ? "" : "  ", Shown(p.extension).c_str());
   }
   std::printf("出力プラグイン (%d):\n", registry.output_count());
   for (int i = 0; i < registry.output_count(); ++i) {
     const OutputPlugin& p = registry.output(i);
-    std::printf("  %-24s %s  %s  %s\n", SanitizeUtf8(p.file_name).c_str(),
-                SanitizeUtf8(p.description).c_str(), SanitizeUtf8(p.extension).c_str(),
-                SanitizeUtf8(p.label).c_str());
+    std::printf("  %-24s %s  %s  %s\n", Shown(p.file_name).c_str(), Shown(p.description).c_str(),
+                Shown(p.extension).c_str(), Shown(p.label).c_str());
   }
+}
+
+// Makes the output folder and its parents, as "mkdir -p" does; false with
+// the system's reason when that fails or the name is taken by a file.
+bool MakeOutputFolder(const std::string& folder, std::string& reason) {
+  for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+    const std::string part = folder.substr(0, end);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      reason = std::strerror(errno);
+      return false;
+    }
+    if (end == std::string::npos) break;
+  }
+  struct stat st {};
+  const int error = stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (error != 0) reason = std::strerror(error);
+  return error == 0;
 }
 
 void OnInterrupt(int) { g_interrupted = true; }
@@ -94,7 +114,9 @@ int Main(int argc, char** argv) {
   CliOptions options;
   std::string error;
   if (!ParseCliOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "dravik-cli: %s\n%s", error.c_str(), kCliUsage);
+    // argv may hold any bytes, controls included.
+    std::fprintf(stderr, "dravik-cli: %s\n%s", Shown(error).c_str(),
+                 kCliUsage);
     return 2;
   }
   if (options.help) {
@@ -149,7 +171,16 @@ int Main(int argc, char** argv) {
     batch.settings.selected_output = FindOutput(registry, options.output_name);
     if (batch.settings.selected_output < 0) {
       std::fprintf(stderr, "dravik-cli: unknown output '%s' (known: %s)\n",
-                   options.output_name.c_str(), KnownOutputNames(registry).c_str());
+                   Shown(options.output_name).c_str(),
+                   KnownOutputNames(registry).c_str());
+      return 2;
+    }
+    // Before the batch: else every file would be read in full only to fail
+    // at its output.
+    std::string reason;
+    if (options.output_dir_given && !MakeOutputFolder(options.output_dir, reason)) {
+      std::fprintf(stderr, "dravik-cli: cannot use the output folder %s: %s\n",
+                   Shown(options.output_dir).c_str(), reason.c_str());
       return 2;
     }
   }

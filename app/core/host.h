@@ -2,7 +2,9 @@
 // command line). Everything runs on the caller's thread.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace dravik {
 
@@ -23,6 +25,14 @@ class Host {
   // The command line asks plug-ins to stop (through the progress callback)
   // when the user interrupts it; the window never does.
   virtual bool AbortRequested() { return false; }
+  // The command line converts several files at once, yet outputs of one name
+  // must be written in the order the files were given. Once the driver knows
+  // which sources a dropped file holds, it names the stems their outputs
+  // begin with (output folder and name without extension); before a
+  // source's first output it waits here for its turn. false: give up (the
+  // user interrupted). The window converts one file at a time.
+  virtual void ExpectOutputs(const std::vector<std::string>& /*stems*/) {}
+  virtual bool AwaitOutputTurn(const std::string& /*stem*/) { return true; }
 };
 
 }  // namespace dravik

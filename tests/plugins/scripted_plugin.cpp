@@ -7,7 +7,8 @@
 //   read=N (every disk), read<d>=N (disk d), read_message=TEXT,
 //   read_title<d>=TEXT, read_progress=DONE:TOTAL[,...], read_progress_text=TEXT,
 //   progress_sleep_ms=N (pause after each progress call)
-//   write=N, write_message=TEXT, write_progress=DONE:TOTAL[,...]
+//   write=N, write_message=TEXT, write_progress=DONE:TOTAL[,...],
+//   write_padding=TEXT (written last, to make the output larger)
 // TEXT may hold \r and \n escapes. The reader hands the script and the disk
 // number to the writer inside DiskImage.data.
 #include <chrono>
@@ -189,14 +190,20 @@ DRAVIK_EXPORT int WriteDisk(DiskImage* image, const char* path, int direct,
   const auto* text = reinterpret_cast<const char*>(image->data);
   const Script s = Parse(std::string(text, strnlen(text, kDataCapacity)));
   dravik::SetMessage(message, Get(s, "write_message"));
-  if (RunProgress(Get(s, "write_progress"), "", 0, progress) != 0) return kResultAborted;
   dravik::OutputFile out;
   if (!out.Create(path)) {
     dravik::SetMessage(message, dravik::kMsgTargetOpenError);
     return kResultFailed;
   }
-  out.Write(std::string("disk=") + std::to_string(image->track_count) +
-            "\ntitle=" + std::string(image->title, strnlen(image->title, kTitleSize)) + "\n");
+  // Half the file before the progress calls, half after, so that an abort
+  // or a failure comes part way.
+  out.Write(std::string("disk=") + std::to_string(image->track_count) + "\n");
+  if (RunProgress(Get(s, "write_progress"), "", GetInt(s, "progress_sleep_ms", 0), progress) !=
+      0) {
+    return kResultAborted;
+  }
+  out.Write("title=" + std::string(image->title, strnlen(image->title, kTitleSize)) + "\n" +
+            Get(s, "write_padding"));
   if (!out.Close()) return kResultWriteError;
   return GetInt(s, "write", 0);
 }

@@ -2,6 +2,9 @@
 // and plug-ins, files named on the command line.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include "disk_builder.h"
 #include "scratch_program.h"
 
 namespace dravik {
@@ -48,6 +51,10 @@ class CliTest : public ::testing::Test {
   test::CommandResult Run(const std::string& args) {
     return program_.RunCli(args, "TMPDIR=" + ShellQuote(tmp_.path()));
   }
+  // Runs with folder as the working folder.
+  test::CommandResult RunIn(const std::string& folder, const std::string& args) {
+    return program_.RunCli(args, "cd " + ShellQuote(folder) + " && TMPDIR=" + ShellQuote(tmp_.path()));
+  }
 
   test::ScratchProgram program_;
   test::TempDir work_;
@@ -74,9 +81,27 @@ TEST_F(CliTest, UsageErrorsAndUnsupportedFiles) {
   const auto r = Run("-t fdd " + file);  // names no loaded output
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("known: TST, TS2, BKTEST"), std::string::npos) << r.err;
-  for (const std::string args : {"", "--bogus -t tst ", "-j 0 -t tst "}) {
+  for (const std::string args : {"", "--bogus -t tst ", "-j 0 -t tst ", "-o '' -t tst "}) {
     EXPECT_EQ(Run(args + file).status, 2) << args;
   }
+  // A file name taken for options: the option given is named, and "--" helps.
+  Source("-dash.img");
+  const auto dash = RunIn(work_.path(), "-t tst -dash.img");
+  EXPECT_EQ(dash.status, 2);
+  EXPECT_TRUE(dash.err.starts_with("dravik-cli: unknown option: -d (in \"-dash.img\")")) << dash.err;
+  for (const auto& [args, error] : std::vector<std::pair<std::string, std::string>>{
+           {"-t tst --bogus=1 ", "unknown option: --bogus ("},
+           {"-t tst --comment=1 ", "option takes no value: --comment\n"},
+           {"-q -t", "option needs a value: -t\n"},
+           {"-qZ -t tst ", "unknown option: -Z (in \"-qZ\") ("}}) {
+    EXPECT_TRUE(Run(file + " " + args).err.starts_with("dravik-cli: " + error)) << args;
+  }
+  const auto after_dashes = RunIn(work_.path(), "-t tst -- -dash.img");
+  EXPECT_EQ(after_dashes.status, 0) << after_dashes.err;
+  EXPECT_TRUE(FileExists(work_ / "-dash.TST"));
+  const auto help = Run("--help");
+  EXPECT_NE(help.out.find("(required, there is no default)"), std::string::npos);
+  EXPECT_NE(help.out.find("An output file of the same name is replaced"), std::string::npos);
 
   const auto u = Run("-t tst " + file);
   EXPECT_EQ(u.status, 3);
@@ -131,7 +156,52 @@ TEST_F(CliTest, OutputOptions) {
                      Source("G.img", {{"accept", "title"}, {"title", "T"}}));
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(test::ListFolder(out.path()), (std::vector<std::string>{"G.TST", "G.dbg", "G.txt"}));
-  EXPECT_EQ(Run("-o '' -t tst " + Source("H.img")).status, 1);
+
+  // A missing output folder is made, parents and all, before the batch; one
+  // that cannot be made stops the command before any file is read.
+  const auto made = Run("-o " + ShellQuote(out / "new/deeper") + " -t tst " + Source("H.img"));
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_TRUE(FileExists(out / "new/deeper/H.TST"));
+  test::WriteFile(out / "file", "");
+  for (const std::string& folder : {out / "file", out / "file/sub"}) {
+    const auto refused = Run("-o " + ShellQuote(folder) + " -t tst " + Source("J.img"));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err,
+              "dravik-cli: cannot use the output folder " + folder + ": Not a directory\n");
+  }
+}
+
+// Texts from a disk may hold escape sequences: the terminal gets U+FFFD in
+// place of each control, the files keep the disk's bytes.
+TEST_F(CliTest, ControlsFromADiskNeverReachTheTerminal) {
+  const std::string title = "A\x1b[2JB\x07\x7f\xc2\x9b";
+  const std::string src = Source("E.img", {{"accept", "title"},
+                                           {"title", title},
+                                           {"info_message", "\\r\\nX\\rY\tZ"}});
+  const auto r = Run("--comment -t tst " + src);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Header("E.img") + "\nX\xef\xbf\xbdY\tZ\n...変換完了\n");
+  EXPECT_EQ(test::ReadFile(work_ / "E.txt"), "TITLE : " + title + "\n  E.TST : " + title + "\n");
+  const auto i = Run("--info " + src);
+  const std::string shown = "A\xef\xbf\xbd[2JB\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd";
+  EXPECT_NE(i.out.find("\nTITLE : " + shown + "\n"), std::string::npos) << i.out;
+}
+
+// Plug-ins report after every track; the bar is drawn only when its figure
+// changes. A pseudo-terminal makes dravik-cli draw it at all.
+TEST_F(CliTest, TheProgressBarIsRedrawnOnlyWhenItsFigureChanges) {
+  if (!test::HaveTool("script")) GTEST_SKIP() << "no script(1)";
+  std::string calls = "0:4";
+  for (int i = 0; i < 300; ++i) calls += ",1:4";
+  const std::string src = Source("P.img", {{"accept", "plain"}, {"read_progress", calls}});
+  const auto r = test::RunCommand("TMPDIR=" + ShellQuote(tmp_.path()) + " script -qec " +
+                                  ShellQuote(ShellQuote(program_.cli()) + " -t tst " + src) +
+                                  " /dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  size_t draws = 0;
+  for (size_t at = 0; (at = r.out.find("\033[K[", at)) != std::string::npos; ++at) ++draws;
+  EXPECT_EQ(draws, 3u) << r.out;  // 0 %, 12 %, and 0 % again after the disk
 }
 
 TEST_F(CliTest, InterruptRemovesTheTemporaryFolder) {
@@ -143,6 +213,95 @@ TEST_F(CliTest, InterruptRemovesTheTemporaryFolder) {
   EXPECT_EQ(r.status, 130) << r.out << r.err;
   EXPECT_TRUE(test::ListFolder(tmp_.path()).empty());
   EXPECT_FALSE(FileExists(work_ / "S.TST"));
+
+  // Stopped part way through its output, which must not replace the older one.
+  test::WriteFile(work_ / "W.TST", "older");
+  const std::string half_written = Source(
+      "W.img", {{"accept", "plain"}, {"write_progress", calls}, {"progress_sleep_ms", "200"}});
+  const auto w = Run("-t tst " + half_written + " & pid=$!; sleep 0.5; kill -INT $pid; wait $pid");
+  EXPECT_EQ(w.status, 130) << w.out << w.err;
+  EXPECT_EQ(test::ReadFile(work_ / "W.TST"), "older");
+  EXPECT_EQ(test::ListFolder(work_.path()), (std::vector<std::string>{"S.img", "W.TST", "W.img"}));
+}
+
+// What happens to the files at the outputs' names, with the real plug-ins
+// and a real image, GAME.FDD (a 1.25M disk with a title).
+class CliOutputFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    program_.AddCli();
+    for (const char* plugin :
+         {"fdd_reader.dvr", "fdi_reader.dvr", "fdd_writer.dvw", "fdi_writer.dvw",
+          "bkdsk_writer.dvw"}) {
+      program_.AddBuiltPlugin(plugin);
+    }
+    MakeSource("GAME.FDD", 1);
+  }
+  void MakeSource(const std::string& name, uint32_t seed) {
+    auto disk = test::NewDiskImage();
+    test::BuildDisk(*disk, test::ShapeNamed("1.25M"), seed, "TITLE");
+    ASSERT_EQ(test::LoadBuiltPlugin("fdd_writer.dvw").WriteDisk(*disk, work_ / name).result, 0);
+  }
+  test::CommandResult Run(const std::string& args, const std::string& limit = "") {
+    // A file-size limit stands for a full disk: writes past it fail (EFBIG)
+    // once SIGXFSZ is ignored.
+    const std::string prefix = limit.empty() ? "" : "trap '' XFSZ; prlimit --fsize=" + limit + " ";
+    return test::RunCommand("cd " + ShellQuote(work_.path()) + " && TMPDIR=" +
+                            ShellQuote(tmp_.path()) + " " + prefix + ShellQuote(program_.cli()) +
+                            " " + args);
+  }
+  std::vector<std::string> Files() const { return test::ListFolder(work_.path()); }
+
+  test::ScratchProgram program_;
+  test::TempDir work_;
+  test::TempDir tmp_;
+  test::TempDir elsewhere_;
+};
+
+// ln -s victim GAME.FDI; dravik-cli -t FDI GAME.FDD: the link is replaced by
+// the image and victim stays; so for the comment file, the debug dump, a
+// BKDSK name the writer picks itself, and a dangling link.
+TEST_F(CliOutputFilesTest, LinksAtOutputNamesAreReplacedNeverFollowed) {
+  test::WriteFile(elsewhere_ / "victim", "keep");
+  for (const char* name : {"GAME.FDI", "GAME.txt", "GAME.HDM"}) {
+    ASSERT_EQ(symlink((elsewhere_ / "victim").c_str(), (work_ / name).c_str()), 0);
+  }
+  ASSERT_EQ(symlink((elsewhere_ / "created").c_str(), (work_ / "GAME.dbg").c_str()), 0);
+  const auto r = Run("--comment --debug -t FDI GAME.FDD");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const auto b = Run("-t BKDSK GAME.FDD");
+  EXPECT_EQ(b.status, 0) << b.out << b.err;
+  EXPECT_EQ(test::ReadFile(elsewhere_ / "victim"), "keep");
+  EXPECT_EQ(test::ListFolder(elsewhere_.path()), std::vector<std::string>{"victim"});
+  for (const char* name : {"GAME.FDI", "GAME.txt", "GAME.HDM", "GAME.dbg"}) {
+    struct stat st {};
+    ASSERT_EQ(lstat((work_ / name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+  }
+  EXPECT_EQ(test::ReadFile(work_ / "GAME.txt"), "  GAME.FDI : TITLE\n");
+  EXPECT_EQ(test::ReadFile(work_ / "GAME.HDM").size(), 1261568u);
+  EXPECT_EQ(test::ReadFile(work_ / "GAME.dbg").size(), 25220u);
+}
+
+// A disk that fills up part way: the good GAME.FDI of an earlier run stays
+// whole, a new output never appears cut short, and nothing else is left.
+TEST_F(CliOutputFilesTest, AFullDiskLeavesTheOlderOutputWhole) {
+  ASSERT_EQ(Run("--comment --debug -t FDI GAME.FDD").status, 0);
+  const std::string good = test::ReadFile(work_ / "GAME.FDI");
+  const std::string comment = test::ReadFile(work_ / "GAME.txt");
+  MakeSource("GAME.FDD", 2);  // a changed source
+  MakeSource("NEW.FDD", 3);
+  const auto r = Run("-k --comment --debug -t FDI GAME.FDD NEW.FDD", "600000");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("\n--デバック情報ファイルを書き出しました--\n...ファイルライトエラー\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_TRUE(test::ReadFile(work_ / "GAME.FDI") == good);
+  EXPECT_EQ(test::ReadFile(work_ / "GAME.txt"), comment);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"GAME.FDD", "GAME.FDI", "GAME.dbg", "GAME.txt",
+                                               "NEW.FDD", "NEW.dbg"}));
+  const auto info = Run("--info GAME.FDI");
+  EXPECT_NE(info.out.find("1.25M"), std::string::npos) << info.out;
 }
 
 // Archives are made by the independent tools, holding scripts for the test
