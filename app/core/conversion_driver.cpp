@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "file_io.h"
 #include "paths.h"
+#include "plugin_export.h"
 #include "text.h"
 
 namespace dravik {
@@ -29,6 +31,7 @@ constexpr std::string_view kMsgCommentOpen = "\r\nコメントファイルオー
 constexpr std::string_view kMsgDebugWritten = "\r\n--デバック情報ファイルを書き出しました--";
 constexpr std::string_view kMsgDebugFailed = "\r\n--デバック情報ファイルを書き出せませんでした--";
 constexpr std::string_view kMsgDone = "\r\n...変換完了";
+constexpr std::string_view kMsgNotAFile = "\r\n通常のファイルではありません";
 
 // Results 6 and 7 read the same after every call; the rest depend on which
 // call failed.
@@ -88,6 +91,10 @@ std::string KeepExtensionName(const std::string& source) {
   return DropExtension(source) + "_" + ToUpperAscii(ext) + ".$$$";
 }
 
+std::string Header(const std::string& path) {
+  return "\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(path)) + "   ----------";
+}
+
 // Every entry of the folder that is not a folder, sorted by name.
 std::vector<std::string> ListFiles(const std::string& folder) {
   std::vector<std::string> names;
@@ -132,8 +139,23 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
     }
   }
   if (!PathFits(path)) {
-    Log("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(path)) + "   ----------");
+    Log(Header(path));
     return Fail(kMsgConvertError);
+  }
+  // Nothing opens the path before it is known to be a file: a FIFO would
+  // block the first open() for ever, a device or a folder is no image.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    Log(Header(path));
+    return Fail(FileErrorMessage(kMsgReadError, path, error));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    host_.ExpectOutputs({});
+    Log(Header(path));
+    Log(kMsgNotAFile);
+    ++tally_.unsupported;
+    return Flow::kContinue;
   }
   const ExpandResult expand = expander_.ExpandIfArchive(path, host_);
   if (!expand.ok) {
@@ -141,24 +163,41 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
     return Flow::kStop;
   }
   if (!expand.expanded) {
+    ExpectOutputs(describe, {path}, false, {});
     return describe ? DescribeSourceFile(path) : ConvertSourceFile(path, false, {});
   }
   // Nothing to convert came out (the expander said so): as a file of no
   // known format, not a success.
   if (expand.empty) {
+    host_.ExpectOutputs({});
     ++tally_.unsupported;
     return Flow::kContinue;
   }
   const std::string& folder = expander_.temp_folder();
+  std::vector<std::string> sources;
   for (const std::string& name : ListFiles(folder)) {
-    const std::string source = folder + name;
     // An archive dropped from inside the temporary folder is not one of its
     // own files.
-    if (SameFile(source, path)) continue;
+    if (!SameFile(folder + name, path)) sources.push_back(folder + name);
+  }
+  ExpectOutputs(describe, sources, true, path);
+  for (const std::string& source : sources) {
     const Flow flow = describe ? DescribeSourceFile(source) : ConvertSourceFile(source, true, path);
     if (flow == Flow::kStop) return Flow::kStop;
   }
   return Flow::kContinue;
+}
+
+void ConversionDriver::ExpectOutputs(bool describe, const std::vector<std::string>& sources,
+                                     bool from_archive, const std::string& archive_path) {
+  std::vector<std::string> stems;
+  for (const std::string& source : sources) {
+    if (describe) break;  // nothing is written
+    if (auto stem = BuildOutputPath(source, "", from_archive, archive_path, 0, false)) {
+      stems.push_back(std::move(*stem));
+    }
+  }
+  host_.ExpectOutputs(stems);
 }
 
 // One source file on its way from its reader to the selected writer (none
@@ -199,7 +238,7 @@ struct ConversionDriver::DiskPaths {
 };
 
 const InputPlugin* ConversionDriver::ChooseReader(const std::string& source, Flow& flow) {
-  Log("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(source)) + "   ----------");
+  Log(Header(source));
   if (!PathFits(source)) {
     flow = Fail(kMsgConvertError);
     return nullptr;
@@ -257,18 +296,22 @@ ConversionDriver::DiskPaths ConversionDriver::PlanDisk(const SourceJob& job, int
   return paths;
 }
 
-std::string_view ConversionDriver::OpenCommentFile(SourceJob& job) {
+std::string ConversionDriver::OpenCommentFile(SourceJob& job) {
   if (!settings_.write_comment || !job.input.Has(kCapTitle)) return {};
   // Whether the source has several disks is not known yet: no first disk's
   // name, with or without the suffix, may turn out to be the source before
   // anything is written.
   for (bool multi : {false, true}) {
-    if (PlanDisk(job, 1, multi).failure == kMsgSameName) return kMsgSameName;
+    if (PlanDisk(job, 1, multi).failure == kMsgSameName) return std::string(kMsgSameName);
   }
   const auto path = BuildOutputPath(job.base, ".txt", job.from_archive, job.archive_path, 0, false);
-  if (!path) return kMsgConvertError;
-  if (SameFile(*path, job.source)) return kMsgSameName;
-  if (!job.comment.Create(*path)) return kMsgCommentOpen;
+  if (!path) return std::string(kMsgConvertError);
+  if (SameFile(*path, job.source)) return std::string(kMsgSameName);
+  // Written aside and put in place only when the whole source converted:
+  // after a failure an older comment file stays as it was.
+  if (!job.comment.Create(*path)) {
+    return FileErrorMessage(kMsgCommentOpen, *path, job.comment.error());
+  }
   return {};
 }
 
@@ -282,6 +325,10 @@ Flow ConversionDriver::ConvertSourceFile(const std::string& source, bool from_ar
   if (input == nullptr) return flow;
 
   SourceJob job(source, *input, &registry_.output(selected), from_archive, archive_path);
+  // Every output of the source begins with this; another worker may be
+  // writing names that begin so for a file given earlier.
+  const auto stem = BuildOutputPath(job.base, "", from_archive, archive_path, 0, false);
+  if (stem && !host_.AwaitOutputTurn(*stem)) return Fail(kMsgConvertError);
   if (const auto failure = OpenCommentFile(job); !failure.empty()) return Fail(failure);
   if (const auto failure = CallFileInfo(job); !failure.empty()) return Fail(failure);
   if (job.comment.is_open() && !job.title.str().empty()) {
@@ -366,9 +413,11 @@ std::string_view ConversionDriver::CallWriter(SourceJob& job, const std::string&
 
 void ConversionDriver::WriteDebugDump(const std::string& path) {
   OutputFile dump;
-  const bool written =
-      dump.Create(path) && dump.Write(image_.get(), kDebugDumpSize) && dump.Close();
-  Log(written ? kMsgDebugWritten : kMsgDebugFailed);
+  if (dump.Create(path) && dump.Write(image_.get(), kDebugDumpSize) && dump.Close()) {
+    Log(kMsgDebugWritten);
+  } else {
+    Log(FileErrorMessage(kMsgDebugFailed, path, dump.error()));
+  }
 }
 
 Flow ConversionDriver::DescribeSourceFile(const std::string& source) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive_expander.h"
 #include "dravik/disk_image.h"
@@ -66,13 +67,16 @@ class ConversionDriver {
   enum class DiskStep { kMore, kLast, kStopped };
 
   Flow ForEachSource(const std::string& path, bool describe);
+  // Tells the host the stems of the outputs of a dropped file's sources.
+  void ExpectOutputs(bool describe, const std::vector<std::string>& sources, bool from_archive,
+                     const std::string& archive_path);
   Flow DescribeSourceFile(const std::string& source);
   // Logs the header and offers the source to the readers in order: the one
   // that takes it, or nullptr with flow saying whether the batch goes on.
   const InputPlugin* ChooseReader(const std::string& source, Flow& flow);
   // The steps below answer the failure text to stop with, empty when all
   // went well; the plug-in's own message is logged already.
-  std::string_view OpenCommentFile(SourceJob& job);
+  std::string OpenCommentFile(SourceJob& job);
   std::string_view CallFileInfo(SourceJob& job);
   std::string_view CallWriter(SourceJob& job, const std::string& output_path);
   // Reads, dumps and writes one disk; failures are logged.

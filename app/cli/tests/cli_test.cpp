@@ -1,8 +1,12 @@
 // dravik-cli run as a user runs it: a program folder with the executable
 // and plug-ins, files named on the command line.
 #include <gtest/gtest.h>
-
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "disk_builder.h"
 #include "scratch_program.h"
@@ -32,11 +36,12 @@ class CliTest : public ::testing::Test {
   }
   // Packs scripts for the plain reader with command ("zip -q", "jlha c") into work_.
   std::string Pack(const std::string& command, const std::string& archive,
-                   const std::vector<std::string>& names) {
+                   const std::vector<std::string>& names,
+                   const std::vector<std::pair<std::string, std::string>>& lines = kPlain) {
     test::TempDir stash;
     std::string list;
     for (const std::string& name : names) {
-      test::WriteFile(stash / name, Script(kPlain));
+      test::WriteFile(stash / name, Script(lines));
       list += " " + ShellQuote(name);
     }
     const auto made = test::RunCommand("cd " + ShellQuote(stash.path()) + " && " + command + " " +
@@ -172,6 +177,22 @@ TEST_F(CliTest, OutputOptions) {
   }
 }
 
+// The design's messages stay as they are; a line after each names the file
+// and gives the system's reason.
+TEST_F(CliTest, OpenErrorsNameTheFileAndTheReason) {
+  const std::string src = Source("G.img", {{"accept", "title"}, {"title", "T"}});
+  ASSERT_EQ(mkdir((work_ / "G.dbg").c_str(), 0700), 0);
+  const auto debug = Run("--debug -t tst " + src);
+  EXPECT_EQ(debug.status, 0);
+  EXPECT_EQ(debug.out, Header("G.img") + "\n--デバック情報ファイルを書き出せませんでした--\n" +
+                           work_.path() + "G.dbg: Is a directory\n...変換完了\n");
+  ASSERT_EQ(mkdir((work_ / "G.txt").c_str(), 0700), 0);
+  const auto comment = Run("--comment -t tst " + src);
+  EXPECT_EQ(comment.status, 1);
+  EXPECT_EQ(comment.out, Header("G.img") + "\nコメントファイルオープンエラー\n" + work_.path() +
+                             "G.txt: Is a directory\n");
+}
+
 // Texts from a disk may hold escape sequences: the terminal gets U+FFFD in
 // place of each control, the files keep the disk's bytes.
 TEST_F(CliTest, ControlsFromADiskNeverReachTheTerminal) {
@@ -222,6 +243,64 @@ TEST_F(CliTest, InterruptRemovesTheTemporaryFolder) {
   EXPECT_EQ(w.status, 130) << w.out << w.err;
   EXPECT_EQ(test::ReadFile(work_ / "W.TST"), "older");
   EXPECT_EQ(test::ListFolder(work_.path()), (std::vector<std::string>{"S.img", "W.TST", "W.img"}));
+}
+
+// Paths that are no files are refused before anything opens them (a FIFO
+// would block for ever), and the batch goes on as after an unsupported file.
+TEST_F(CliTest, PathsThatAreNoFilesAreRefusedUnopened) {
+  ASSERT_EQ(mkfifo((work_ / "X.FDI").c_str(), 0600), 0);
+  ASSERT_EQ(mkdir((work_ / "DIR.FDI").c_str(), 0700), 0);
+  const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = work_ / "S.FDI";
+  ASSERT_LT(socket_path.size(), sizeof(address.sun_path));
+  std::strcpy(address.sun_path, socket_path.c_str());
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  const std::string files = ShellQuote(work_ / "X.FDI") + " " + ShellQuote(work_ / "DIR.FDI") +
+                            " " + ShellQuote(socket_path) + " /dev/null " + Source("A.img");
+  const std::string refused = "\n通常のファイルではありません";
+  for (const std::string options : {"-t tst ", "--info "}) {
+    // timeout: a program that opened the FIFO would wait for a writer for ever.
+    const auto r = Run(options + files + " & pid=$!; ( sleep 20; kill $pid ) & wait $pid");
+    EXPECT_EQ(r.status, 3) << options << r.err;
+    EXPECT_TRUE(r.out.starts_with(Header("X.FDI") + refused + Header("DIR.FDI") + refused +
+                                  Header("S.FDI") + refused + Header("null") + refused +
+                                  Header("A.img")))
+        << r.out;
+  }
+  EXPECT_TRUE(FileExists(work_ / "A.TST"));
+  close(sock);
+
+  const auto missing = Run("-t tst " + ShellQuote(work_ / "NONE.img"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, Header("NONE.img") + "\n...ファイルリードエラー\n" + work_.path() +
+                             "NONE.img: No such file or directory\n");
+}
+
+// Two sources with one output name, converted at once, give what one worker
+// gives: the output of the one named last. The first is slow to read, so
+// without the ordering the second would write first and be overwritten.
+TEST_F(CliTest, SourcesWithOneOutputNameAreConvertedInTheOrderGiven) {
+  const std::vector<std::pair<std::string, std::string>> slow = {
+      {"accept", "plain,keepext"},
+      {"title", "FIRST"},
+      {"read_progress", "0:4,1:4,2:4,3:4"},
+      {"progress_sleep_ms", "150"}};
+  const std::string files = Source("X.img", slow) + " " +
+                            Source("X.fdd", {{"accept", "plain"}, {"title", "SECOND"}}) + " " +
+                            Source("Y.img");
+  const auto r = Run("-j 2 -t tst " + files);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, Converted("X.img") + Converted("X.fdd") + Converted("Y.img") + "\n");
+  EXPECT_EQ(test::ReadFile(work_ / "X.TST"), "disk=1\ntitle=SECOND\n");
+
+  // A reader that keeps the source's extension names its output X_DCP.
+  program_.AddTestPlugin("keepext_reader.dvr", "0_keep.dvr");
+  const auto k = Run("-j 2 -t tst " + Source("X.dcp", slow) + " " +
+                     Source("X_DCP.img", {{"accept", "plain"}, {"title", "SECOND"}}));
+  EXPECT_EQ(k.status, 0) << k.err;
+  EXPECT_EQ(test::ReadFile(work_ / "X_DCP.TST"), "disk=1\ntitle=SECOND\n");
 }
 
 // What happens to the files at the outputs' names, with the real plug-ins
@@ -304,6 +383,32 @@ TEST_F(CliOutputFilesTest, AFullDiskLeavesTheOlderOutputWhole) {
   EXPECT_NE(info.out.find("1.25M"), std::string::npos) << info.out;
 }
 
+// One image named twice and extracted by two workers gives the tree that
+// one worker gives, with no file mixed from two writes.
+TEST_F(CliOutputFilesTest, OneImageNamedTwiceExtractsAsWithOneWorker) {
+  if (!test::HaveTool("mkfs.fat") || !test::HaveTool("mcopy")) GTEST_SKIP() << "no mtools";
+  program_.AddBuiltPlugin("tfd_reader.dvr");
+  program_.AddBuiltPlugin("file_extractor.dvw");
+  std::string big;
+  for (int i = 0; big.size() < 600000; ++i) big += std::to_string(i) + "\n";
+  test::WriteFile(work_ / "BIG.TXT", big);
+  test::WriteFile(work_ / "SMALL.TXT", "small");
+  const auto made = test::RunCommand("cd " + ShellQuote(work_.path()) +
+                                     " && mkfs.fat -C X.IMG 1440 >/dev/null && "
+                                     "mcopy -i X.IMG BIG.TXT SMALL.TXT ::");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const auto one = Run("-o one -t FILE X.IMG X.IMG");
+  EXPECT_EQ(one.status, 0) << one.out;
+  const auto two = Run("-j 2 -o two -t FILE X.IMG X.IMG");
+  EXPECT_EQ(two.status, 0) << two.out;
+  EXPECT_EQ(two.out, one.out);
+  EXPECT_EQ(test::ListFolder(work_ / "two/X"), (std::vector<std::string>{"BIG.TXT", "SMALL.TXT"}));
+  EXPECT_EQ(test::RunCommand("diff -r " + ShellQuote(work_ / "one") + " " + ShellQuote(work_ / "two"))
+                .status,
+            0);
+  EXPECT_TRUE(test::ReadFile(work_ / "two/X/BIG.TXT") == big);
+}
+
 // Archives are made by the independent tools, holding scripts for the test
 // plug-ins.
 class CliArchiveTest : public CliTest {
@@ -333,6 +438,27 @@ TEST_F(CliArchiveTest, MembersConvertInListingOrderBesideEachArchive) {
     EXPECT_TRUE(FileExists(work_ / name)) << name;
   }
   EXPECT_TRUE(test::ListFolder(tmp_.path()).empty()) << "private temporary folder left";
+}
+
+// Members of two archives that make one output name: the later archive's,
+// as with one worker; the earlier archive is opened before anything else
+// decides.
+TEST_F(CliArchiveTest, MembersWithOneOutputNameAreConvertedInTheOrderGiven) {
+  const std::string first = Pack("zip -q", "A.ZIP", {"GAME.img"},
+                                 {{"accept", "plain"},
+                                  {"title", "FIRST"},
+                                  {"read_progress", "0:4,1:4,2:4,3:4"},
+                                  {"progress_sleep_ms", "150"}});
+  const std::string second =
+      Pack("zip -q", "B.ZIP", {"GAME.img"}, {{"accept", "plain"}, {"title", "SECOND"}});
+  const auto r = Run("-j 2 -t tst " + first + " " + second);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadFile(work_ / "GAME.TST"), "disk=1\ntitle=SECOND\n");
+  // A FIFO named like an archive is refused before an archiver opens it.
+  ASSERT_EQ(mkfifo((work_ / "F.LZH").c_str(), 0600), 0);
+  const auto f = Run("-t tst " + ShellQuote(work_ / "F.LZH") + " & pid=$!; ( sleep 20; kill $pid ) & wait $pid");
+  EXPECT_EQ(f.status, 3);
+  EXPECT_EQ(f.out, Header("F.LZH") + "\n通常のファイルではありません\n");
 }
 
 TEST_F(CliArchiveTest, AFailedUnpackingStopsTheBatch) {

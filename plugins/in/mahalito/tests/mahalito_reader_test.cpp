@@ -290,7 +290,8 @@ TEST_F(MahalitoTest, ShortFilesMissingPartnersDirectModeAndAbort) {
   EXPECT_EQ(no_data.message, kNoDataFile);
   const auto no_id = Read("NONE.2HD");
   EXPECT_EQ(no_id.result, 8);
-  EXPECT_EQ(no_id.message, "\r\n変換元ファイルオープンエラー");
+  EXPECT_EQ(no_id.message,
+            "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "NONE.2HD" + ": No such file or directory");
 }
 
 // Dropping both halves of each pair at once: the ID file converts, the data
