@@ -312,8 +312,10 @@ TEST_F(Press1ReaderTest, RefusesDirectModeAndMissingFilesAndStopsWhenAborted) {
   const auto read = reader_.ReadDisk(dir_ / "missing", *image_);
   EXPECT_EQ(info.result, 8);
   EXPECT_EQ(read.result, 8);
-  EXPECT_EQ(info.message + read.message,
-            "\r\n変換元ファイルオープンエラー\r\n変換元ファイルオープンエラー");
+  const std::string open_error =
+      "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "missing" + ": No such file or directory";
+  EXPECT_EQ(info.message, open_error);
+  EXPECT_EQ(read.message, open_error);
 }
 
 // A file of two disks through dravik-cli: two raw sector dumps (BKDSK),
