@@ -281,7 +281,8 @@ TEST_F(SlfReaderTest, DescriptionTitleAndMessages) {
   EXPECT_EQ(direct.result, 8);
   EXPECT_EQ(direct.message, "\r\n未対応の変換です。");
   EXPECT_EQ(plugin_.ReadDisk(dir_ / "missing.slf", *image_).message,
-            "\r\n変換元ファイルオープンエラー");
+            "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "missing.slf" +
+                ": No such file or directory");
   EXPECT_EQ(plugin_.GetFileInfo(dir_ / "missing.slf").result, 8);
   EXPECT_EQ(plugin_.IsSupport(dir_ / "missing.slf").result, 6);
   // An ordinary MS-DOS program, and a file too short to tell.

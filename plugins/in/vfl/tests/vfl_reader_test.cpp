@@ -374,7 +374,8 @@ TEST_F(VflReaderTest, RefusesWhatTheWorkAreasCannotHold) {
   EXPECT_EQ(Read(good, 1, 1).result, 1);
   EXPECT_EQ(plugin_.ReadDirect(Write(good), dir_ / "out").message, "\r\n未対応の変換です。");
   EXPECT_EQ(plugin_.IsSupport(dir_ / "missing").result, 8);
-  EXPECT_EQ(plugin_.GetFileInfo(dir_ / "missing").message, "\r\n変換元ファイルオープンエラー");
+  EXPECT_EQ(plugin_.GetFileInfo(dir_ / "missing").message,
+            "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "missing" + ": No such file or directory");
   EXPECT_EQ(plugin_.ReadDisk(dir_ / "missing", *image_).result, 8);
   EXPECT_EQ(plugin_.IsSupport(Write(Bytes{'V', 'O', 'L', '_', 'F', 'I', 'L'})).result, 2);
   EXPECT_EQ(plugin_.IsSupport(Write(Bytes{'V', 'O', 'L', '_', 'F', 'I', 'L', 'X'})).result, 2);
