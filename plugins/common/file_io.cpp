@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 
 #include "path_name.h"
 
@@ -167,7 +168,9 @@ bool OutputFile::Start(int folder_fd, const std::string& name,
     return false;
   };
   if (name.size() > kMaxNameBytes) return fail(ENAMETOOLONG);
-  mode_t mode = 0666;  // less the umask, as for any new file
+  // A new output gets 0666 less the umask, as any new file; one that
+  // replaces a file keeps that file's permissions.
+  std::optional<mode_t> kept_mode;
   struct stat st {};
   if (fstatat(folder_fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
@@ -181,7 +184,7 @@ bool OutputFile::Start(int folder_fd, const std::string& name,
           faccessat(folder_fd_, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
         return fail(errno);
       }
-      mode = st.st_mode & 07777;
+      kept_mode = st.st_mode & 07777;
     }
   } else if (errno != ENOENT) {
     return fail(errno);
@@ -194,8 +197,7 @@ bool OutputFile::Start(int folder_fd, const std::string& name,
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) return fail(errno);
-  // An existing output keeps its permissions (creation applied the umask).
-  if (mode != 0666) fchmod(fd, mode);
+  if (kept_mode) fchmod(fd, *kept_mode);
   file_ = fdopen(fd, "wb");
   if (file_ == nullptr) {
     const int error = errno;

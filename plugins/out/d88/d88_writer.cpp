@@ -97,7 +97,7 @@ int WriteDiskBody(const DiskImage& image, const char* path, ProgressCallback pro
   const Layout layout = PlanLayout(image);
   OutputFile file;
   if (!file.Create(path)) {
-    SetMessage(message, kMsgTargetOpenError);
+    SetMessage(message, FileErrorMessage(kMsgTargetOpenError, path, file.error()));
     return kResultFailed;
   }
   const std::vector<uint8_t> header = BuildHeader(image, layout);

@@ -166,7 +166,8 @@ TEST_F(D88WriterTest, RefusesRecordsItCannotWalkAndCreatesNothing) {
   EXPECT_EQ(r.message, kMsgUnsupportedConversion);
   r = writer_.WriteDisk(*image, dir_ / "no/such/folder/D.D88");
   EXPECT_EQ(r.result, kResultFailed);
-  EXPECT_EQ(r.message, kMsgTargetOpenError);
+  EXPECT_EQ(r.message, std::string(kMsgTargetOpenError) + "\r\n" + dir_ / "no/such/folder/D.D88" +
+                           ": No such file or directory");
   EXPECT_EQ(test::ListFolder(dir_.path()), std::vector<std::string>{});
 }
 
