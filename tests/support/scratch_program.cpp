@@ -18,6 +18,15 @@ CommandResult ScratchProgram::RunCli(const std::string& arguments, const std::st
   return RunCommand(env + (env.empty() ? "" : " ") + ShellQuote(cli()) + " " + arguments);
 }
 
+CommandResult ScratchProgram::RunCliAndSignalWhen(const std::string& arguments,
+                                                  const std::string& env,
+                                                  const std::function<bool()>& ready,
+                                                  int signal) const {
+  // exec: the signal goes to dravik-cli itself, not to a shell waiting for it.
+  return RunAndSignalWhen("exec env " + env + " " + ShellQuote(cli()) + " " + arguments, ready,
+                          signal);
+}
+
 std::string Script(const std::vector<std::pair<std::string, std::string>>& lines) {
   std::string text = "DRAVIK-TEST\n";
   for (const auto& [key, value] : lines) text += key + "=" + value + "\n";

@@ -2,6 +2,7 @@
 // or test plug-ins, under names that fix their probing order.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,10 @@ class ScratchProgram {
   std::string window() const { return dir_.path() + "Dravik"; }
   // Runs dravik-cli with the given (already quoted) arguments.
   CommandResult RunCli(const std::string& arguments, const std::string& env = "") const;
+  // Runs dravik-cli with env (VAR=value words) and arguments, and sends it
+  // signal once ready() holds (see RunAndSignalWhen).
+  CommandResult RunCliAndSignalWhen(const std::string& arguments, const std::string& env,
+                                    const std::function<bool()>& ready, int signal) const;
 
  private:
   TempDir dir_;

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "archive_expander.h"
 #include "text.h"
@@ -105,6 +108,72 @@ CommandResult RunCommand(const std::string& command_line) {
   }
   result.out = ReadFile(out_file);
   result.err = ReadFile(err_file);
+  return result;
+}
+
+CommandResult RunAndSignalWhen(const std::string& command_line,
+                               const std::function<bool()>& ready, int signal) {
+  TempDir temp;
+  const std::string out_file = temp / "out";
+  const std::string err_file = temp / "err";
+  CommandResult result;
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return result;
+  if (child == 0) {
+    // A shell runs a program started with "&" with SIGINT ignored; a test of
+    // Ctrl-C must see the program's own handling, not that inheritance.
+    struct sigaction plain {};
+    plain.sa_handler = SIG_DFL;
+    sigemptyset(&plain.sa_mask);
+    sigaction(SIGINT, &plain, nullptr);
+    sigaction(SIGQUIT, &plain, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(127);
+    }
+    execl("/bin/sh", "sh", "-c", command_line.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Polls, so that the outcome never depends on how long anything took:
+  // only the bounds are times, and they are generous for a loaded machine.
+  const auto wait_until = [&](const std::function<bool()>& done, std::chrono::seconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  };
+  int status = 0;
+  bool ended = false;
+  const auto child_ended = [&] {
+    ended = ended || waitpid(child, &status, WNOHANG) == child;
+    return ended;
+  };
+  bool timed_out = false;
+  if (!wait_until([&] { return child_ended() || ready(); }, std::chrono::minutes(2))) {
+    timed_out = true;
+  } else if (!ended) {
+    kill(child, signal);
+    timed_out = !wait_until(child_ended, std::chrono::minutes(2));
+  }
+  if (timed_out) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  } else if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.status = 128 + WTERMSIG(status);
+  }
+  result.out = ReadFile(out_file);
+  result.err = ReadFile(err_file);
+  if (timed_out) result.err += "\n(killed: not ready or not ended in time)\n";
   return result;
 }
 

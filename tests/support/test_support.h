@@ -46,6 +46,14 @@ struct CommandResult {
 };
 // Runs a shell command line.
 CommandResult RunCommand(const std::string& command_line);
+// Runs a shell command line (whose program should be started with "exec", so
+// that the signal reaches it), waits until ready() holds, sends it signal and
+// waits for its end. SIGINT and SIGQUIT start at their defaults in the child,
+// as in a terminal. Bounded: when ready() does not hold within two minutes, or
+// the program does not end two minutes after the signal, it is killed and
+// status is -1. A program that ends before ready() holds is not signalled.
+CommandResult RunAndSignalWhen(const std::string& command_line,
+                               const std::function<bool()>& ready, int signal);
 // Quotes a word for the shell.
 std::string ShellQuote(const std::string& word);
 // Whether a program is on PATH (for oracle tools).

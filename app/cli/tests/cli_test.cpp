@@ -1,6 +1,7 @@
 // dravik-cli run as a user runs it: a program folder with the executable
 // and plug-ins, files named on the command line.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -55,6 +56,12 @@ class CliTest : public ::testing::Test {
   static std::string Converted(const std::string& name) { return Header(name) + "\n...変換完了"; }
   test::CommandResult Run(const std::string& args) {
     return program_.RunCli(args, "TMPDIR=" + ShellQuote(tmp_.path()));
+  }
+  // Runs with a bound, for runs that would otherwise hang for ever when they
+  // fail (a FIFO opened waits for a writer): killed after two minutes.
+  test::CommandResult RunWithin(const std::string& args) {
+    return test::RunCommand("TMPDIR=" + ShellQuote(tmp_.path()) + " timeout -s KILL 120 " +
+                            ShellQuote(program_.cli()) + " " + args);
   }
   // Runs with folder as the working folder.
   test::CommandResult RunIn(const std::string& folder, const std::string& args) {
@@ -225,12 +232,17 @@ TEST_F(CliTest, TheProgressBarIsRedrawnOnlyWhenItsFigureChanges) {
   EXPECT_EQ(draws, 3u) << r.out;  // 0 %, 12 %, and 0 % again after the disk
 }
 
+// Ctrl-C comes once the run is demonstrably under way (its private folder
+// made, or its output begun); the reading or writing would go on for a minute
+// after it, so the run ends early only by the interrupt.
 TEST_F(CliTest, InterruptRemovesTheTemporaryFolder) {
-  std::string calls = "0:50";
-  for (int i = 1; i <= 12; ++i) calls += "," + std::to_string(i) + ":50";
+  std::string calls = "0:600";
+  for (int i = 1; i <= 600; ++i) calls += "," + std::to_string(i) + ":600";
+  const std::string env = "TMPDIR=" + ShellQuote(tmp_.path());
   const std::string src = Source(
-      "S.img", {{"accept", "plain"}, {"read_progress", calls}, {"progress_sleep_ms", "200"}});
-  const auto r = Run("-t tst " + src + " & pid=$!; sleep 0.5; kill -INT $pid; wait $pid");
+      "S.img", {{"accept", "plain"}, {"read_progress", calls}, {"progress_sleep_ms", "100"}});
+  const auto r = program_.RunCliAndSignalWhen(
+      "-t tst " + src, env, [&] { return !test::ListFolder(tmp_.path()).empty(); }, SIGINT);
   EXPECT_EQ(r.status, 130) << r.out << r.err;
   EXPECT_TRUE(test::ListFolder(tmp_.path()).empty());
   EXPECT_FALSE(FileExists(work_ / "S.TST"));
@@ -238,11 +250,18 @@ TEST_F(CliTest, InterruptRemovesTheTemporaryFolder) {
   // Stopped part way through its output, which must not replace the older one.
   test::WriteFile(work_ / "W.TST", "older");
   const std::string half_written = Source(
-      "W.img", {{"accept", "plain"}, {"write_progress", calls}, {"progress_sleep_ms", "200"}});
-  const auto w = Run("-t tst " + half_written + " & pid=$!; sleep 0.5; kill -INT $pid; wait $pid");
+      "W.img", {{"accept", "plain"}, {"write_progress", calls}, {"progress_sleep_ms", "100"}});
+  const auto writing = [&] {
+    for (const std::string& name : test::ListFolder(work_.path())) {
+      if (name.starts_with(".W.TST.")) return true;
+    }
+    return false;
+  };
+  const auto w = program_.RunCliAndSignalWhen("-t tst " + half_written, env, writing, SIGINT);
   EXPECT_EQ(w.status, 130) << w.out << w.err;
   EXPECT_EQ(test::ReadFile(work_ / "W.TST"), "older");
   EXPECT_EQ(test::ListFolder(work_.path()), (std::vector<std::string>{"S.img", "W.TST", "W.img"}));
+  EXPECT_TRUE(test::ListFolder(tmp_.path()).empty());
 }
 
 // Paths that are no files are refused before anything opens them (a FIFO
@@ -261,8 +280,7 @@ TEST_F(CliTest, PathsThatAreNoFilesAreRefusedUnopened) {
                             " " + ShellQuote(socket_path) + " /dev/null " + Source("A.img");
   const std::string refused = "\n通常のファイルではありません";
   for (const std::string options : {"-t tst ", "--info "}) {
-    // timeout: a program that opened the FIFO would wait for a writer for ever.
-    const auto r = Run(options + files + " & pid=$!; ( sleep 20; kill $pid ) & wait $pid");
+    const auto r = RunWithin(options + files);
     EXPECT_EQ(r.status, 3) << options << r.err;
     EXPECT_TRUE(r.out.starts_with(Header("X.FDI") + refused + Header("DIR.FDI") + refused +
                                   Header("S.FDI") + refused + Header("null") + refused +
@@ -456,7 +474,7 @@ TEST_F(CliArchiveTest, MembersWithOneOutputNameAreConvertedInTheOrderGiven) {
   EXPECT_EQ(test::ReadFile(work_ / "GAME.TST"), "disk=1\ntitle=SECOND\n");
   // A FIFO named like an archive is refused before an archiver opens it.
   ASSERT_EQ(mkfifo((work_ / "F.LZH").c_str(), 0600), 0);
-  const auto f = Run("-t tst " + ShellQuote(work_ / "F.LZH") + " & pid=$!; ( sleep 20; kill $pid ) & wait $pid");
+  const auto f = RunWithin("-t tst " + ShellQuote(work_ / "F.LZH"));
   EXPECT_EQ(f.status, 3);
   EXPECT_EQ(f.out, Header("F.LZH") + "\n通常のファイルではありません\n");
 }
