@@ -96,7 +96,8 @@ TEST_F(DipReaderTest, RefusesOtherSignaturesAndLengths) {
   for (const auto& r : {reader_.GetFileInfo(dir_ / "MISSING.DIP"),
                         reader_.ReadDisk(dir_ / "MISSING.DIP", *image_)}) {
     EXPECT_EQ(r.result, kResultFailed);
-    EXPECT_EQ(r.message, "\r\n変換元ファイルオープンエラー");
+    EXPECT_EQ(r.message, "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "MISSING.DIP" +
+                             ": No such file or directory");
   }
 }
 
