@@ -127,7 +127,7 @@ int Convert(const char* path, InputFile& file, const char* output, ProgressCallb
   }
   OutputFile out;
   if (!out.Create(target)) {
-    SetMessage(message, kMsgTargetOpenError);
+    SetMessage(message, FileErrorMessage(kMsgTargetOpenError, target, out.error()));
     return kResultFailed;
   }
   const Header target_header = TargetHeader(*source);

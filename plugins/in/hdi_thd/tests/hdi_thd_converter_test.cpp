@@ -165,14 +165,16 @@ TEST_F(HdiThdTest, RefusalsAndFailuresLeaveNoOutput) {
 
   const auto missing = converter_.ReadDirect(dir_ / "B.THD", dir_ / "B.   ");
   EXPECT_EQ(missing.result, 8);
-  EXPECT_EQ(missing.message, "\r\n変換元ファイルオープンエラー");
+  EXPECT_EQ(missing.message, "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "B.THD" +
+                                 ": No such file or directory");
   test::TempDir elsewhere;
   const auto aborted = converter_.ReadDirect(dir_ / "A.THD", elsewhere / "A.   ", 1, 2);
   EXPECT_EQ(aborted.result, 1);
   EXPECT_EQ(aborted.progress.size(), 2u);
   const auto no_folder = converter_.ReadDirect(dir_ / "A.THD", dir_ / "none/A.   ");
   EXPECT_EQ(no_folder.result, 8);
-  EXPECT_EQ(no_folder.message, kTargetOpenError);
+  EXPECT_EQ(no_folder.message,
+            kTargetOpenError + "\r\n" + dir_ / "none/A.HDI" + ": No such file or directory");
 
   // More cylinders claimed than held: a read error, found before writing.
   test::WriteFile(dir_ / "C.THD", ThdHeader(3) + thd.substr(256));
