@@ -38,7 +38,7 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DDRAVIK_BENCH=ON \
 	  -DDRAVIK_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
-	$(BENCH_BUILD)/bench/conversion_bench $(BENCH_ARGS)
+	$(BENCH_BUILD)/bench/dravik-bench $(BENCH_ARGS)
 
 run: build
 	tools/demo.sh $(BUILD)

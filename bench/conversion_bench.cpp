@@ -1,7 +1,9 @@
-// Conversions between FDD and FDI through the built plug-ins, as the program
-// runs them (zero-fill, ReadDisk, WriteDisk), on files in memory (memfd), set
-// against copying the same source bytes with one read and one write. The
-// ratio of the two, measured in the same run, is printed at the end.
+// Micro-benchmarks (dravik-bench --micro): conversions between FDD and FDI
+// through the built plug-ins, as the program runs them (zero-fill, ReadDisk,
+// WriteDisk), on files in memory (memfd), set against copying the same
+// source bytes with one read and one write, and the decoders of
+// decoder_bench.cpp. The ratios, measured in the same run, are printed at
+// the end.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -203,7 +205,9 @@ void BuildSample(DiskImage& image, const char* shape) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace dravik::bench {
+
+int RunMicroBenchmarks(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Plugins plugins;
   if (!plugins.Load()) return 1;
@@ -273,3 +277,5 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   return 0;
 }
+
+}  // namespace dravik::bench
