@@ -1,6 +1,7 @@
 // The HDI/THD converter: generated hard-disk images of both containers,
 // converted by the plug-in in direct mode and through dravik-cli.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "scratch_program.h"
@@ -167,10 +168,15 @@ TEST_F(HdiThdTest, RefusalsAndFailuresLeaveNoOutput) {
   EXPECT_EQ(missing.result, 8);
   EXPECT_EQ(missing.message, "\r\n変換元ファイルオープンエラー\r\n" + dir_ / "B.THD" +
                                  ": No such file or directory");
+  // Stopped part way: the file already under the output's name stays, and
+  // nothing of the unfinished copy is left beside it.
   test::TempDir elsewhere;
+  test::WriteFile(elsewhere / "A.HDI", "older");
   const auto aborted = converter_.ReadDirect(dir_ / "A.THD", elsewhere / "A.   ", 1, 2);
   EXPECT_EQ(aborted.result, 1);
   EXPECT_EQ(aborted.progress.size(), 2u);
+  EXPECT_TRUE(test::ReadFile(elsewhere / "A.HDI") == "older");
+  EXPECT_EQ(test::ListFolder(elsewhere.path()), std::vector<std::string>{"A.HDI"});
   const auto no_folder = converter_.ReadDirect(dir_ / "A.THD", dir_ / "none/A.   ");
   EXPECT_EQ(no_folder.result, 8);
   EXPECT_EQ(no_folder.message,
@@ -226,6 +232,39 @@ TEST(HdiThdCli, ConvertsA310CylinderDiskToThdAndBack) {
   EXPECT_EQ(same.out, "\n\n---------   OLD.THD   ----------\nHDI形式   SIZE = 20951040 bytes"
                       "\n変換先ファイル名が変換元と同じです\n...変換エラー\n");
   EXPECT_TRUE(test::ReadFile(work / "OLD.THD") == hdi);
+}
+
+// The output through the program: a link planted at its name is replaced,
+// not written through, and a copy that fails part way (here a full disk,
+// stood in for by a file-size limit) leaves the older file as it was.
+TEST(HdiThdCli, OutputReplacesItsNameOnlyWhenComplete) {
+  test::ScratchProgram program;
+  program.AddCli();
+  program.AddBuiltPlugin("hdi_thd_converter.dvr");
+  program.AddBuiltPlugin("fdd_writer.dvw");
+  test::TempDir work;
+  test::TempDir elsewhere;
+  test::TempDir tmp;
+  const std::string hdi = HdiHeader(2) + Cylinders(2, 7);
+  test::WriteFile(work / "GAME.HDI", hdi);
+  test::WriteFile(elsewhere / "victim", "keep");
+  ASSERT_EQ(symlink((elsewhere / "victim").c_str(), (work / "GAME.THD").c_str()), 0);
+  const std::string env = "TMPDIR=" + ShellQuote(tmp.path());
+  const auto linked = program.RunCli("-t fdd " + ShellQuote(work / "GAME.HDI"), env);
+  EXPECT_EQ(linked.status, 0) << linked.out << linked.err;
+  struct stat st {};
+  ASSERT_EQ(lstat((work / "GAME.THD").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_TRUE(test::ReadFile(work / "GAME.THD") == ThdHeader(2) + hdi.substr(4096));
+  EXPECT_EQ(test::ReadFile(elsewhere / "victim"), "keep");
+
+  test::WriteFile(work / "GAME.THD", "older");
+  const auto full = program.RunCli("-t fdd " + ShellQuote(work / "GAME.HDI"),
+                                   "trap '' XFSZ; " + env + " prlimit --fsize=100000");
+  EXPECT_NE(full.status, 0) << full.out;
+  EXPECT_NE(full.out.find("...ファイルライトエラー"), std::string::npos) << full.out;
+  EXPECT_TRUE(test::ReadFile(work / "GAME.THD") == "older");
+  EXPECT_EQ(test::ListFolder(work.path()), (std::vector<std::string>{"GAME.HDI", "GAME.THD"}));
 }
 
 }  // namespace
