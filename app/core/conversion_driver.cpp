@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "file_io.h"
@@ -32,6 +33,10 @@ constexpr std::string_view kMsgDebugWritten = "\r\n--デバック情報ファイ
 constexpr std::string_view kMsgDebugFailed = "\r\n--デバック情報ファイルを書き出せませんでした--";
 constexpr std::string_view kMsgDone = "\r\n...変換完了";
 constexpr std::string_view kMsgNotAFile = "\r\n通常のファイルではありません";
+constexpr std::string_view kMsgWouldWrite = "\r\n書き出し予定: ";
+constexpr std::string_view kMsgDryRunDone = "\r\n...確認完了 (書き出していません)";
+constexpr std::string_view kMsgExists = "\r\n出力ファイルが既にあるため変換しません: ";
+constexpr std::string_view kMsgKept = "\r\n既にあるファイルを残しました: ";
 
 // Results 6 and 7 read the same after every call; the rest depend on which
 // call failed.
@@ -91,8 +96,61 @@ std::string KeepExtensionName(const std::string& source) {
   return DropExtension(source) + "_" + ToUpperAscii(ext) + ".$$$";
 }
 
-std::string Header(const std::string& path) {
-  return "\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(path)) + "   ----------";
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && lstat(path.c_str(), &st) == 0;
+}
+
+bool NotOlder(const timespec& a, const timespec& b) {
+  return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
+}
+
+// The file system stamps files with the coarse clock, which may lag the
+// precise one.
+timespec CoarseNow() {
+  timespec now {};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now;
+}
+
+// The archive expander talks to the host directly; its lines belong to the
+// archive's report too.
+class LogTap : public Host {
+ public:
+  LogTap(Host& host, std::function<void(std::string_view)> tap)
+      : host_(host), tap_(std::move(tap)) {}
+  void AppendLog(std::string_view text) override {
+    host_.AppendLog(text);
+    tap_(text);
+  }
+  void SetProgress(int percent) override { host_.SetProgress(percent); }
+  void ProcessPendingEvent() override { host_.ProcessPendingEvent(); }
+  void SetBusy(bool busy) override { host_.SetBusy(busy); }
+  void FocusWindow() override { host_.FocusWindow(); }
+  bool AbortRequested() override { return host_.AbortRequested(); }
+  void ExpectOutputs(const std::vector<std::string>& stems) override {
+    host_.ExpectOutputs(stems);
+  }
+  bool AwaitOutputTurn(const std::string& stem) override { return host_.AwaitOutputTurn(stem); }
+
+ private:
+  Host& host_;
+  std::function<void(std::string_view)> tap_;
+};
+
+// Every entry of the folder, sorted by name.
+std::vector<std::string> ListEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+  if (!dir) return names;
+  while (const dirent* entry = readdir(dir.get())) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // Every entry of the folder that is not a folder, sorted by name.
@@ -129,7 +187,15 @@ Flow ConversionDriver::DescribeDroppedFile(const std::string& path) {
 }
 
 Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
+  const Flow flow = ForEachSourceReported(path, describe);
+  report_.reset();
+  return flow;
+}
+
+Flow ConversionDriver::ForEachSourceReported(const std::string& path, bool describe) {
   host_.FocusWindow();
+  BeginReport(path, {});
+  const size_t file_report = *report_;
   if (!describe) {
     if (settings_.selected_output < 0 || settings_.selected_output > registry_.output_count() - 1) {
       return Fail(kMsgNoOutput);
@@ -139,7 +205,7 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
     }
   }
   if (!PathFits(path)) {
-    Log(Header(path));
+    LogHeader(path);
     return Fail(kMsgConvertError);
   }
   // Nothing opens the path before it is known to be a file: a FIFO would
@@ -147,30 +213,33 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     const int error = errno;
-    Log(Header(path));
+    LogHeader(path);
     return Fail(FileErrorMessage(kMsgReadError, path, error));
   }
   if (!S_ISREG(st.st_mode)) {
     host_.ExpectOutputs({});
-    Log(Header(path));
+    LogHeader(path);
     Log(kMsgNotAFile);
-    ++tally_.unsupported;
+    Count(SourceResult::kUnsupported);
     return Flow::kContinue;
   }
-  const ExpandResult expand = expander_.ExpandIfArchive(path, host_);
+  LogTap tap(host_, [this, file_report](std::string_view text) {
+    reports_[file_report].messages.emplace_back(text);
+  });
+  const ExpandResult expand = expander_.ExpandIfArchive(path, tap);
   if (!expand.ok) {
-    ++tally_.failed;
+    Count(SourceResult::kFailed);
     return Flow::kStop;
   }
   if (!expand.expanded) {
     ExpectOutputs(describe, {path}, false, {});
-    return describe ? DescribeSourceFile(path) : ConvertSourceFile(path, false, {});
+    return describe ? DescribeSourceFile(path) : ConvertReportedSource(path, false, {});
   }
   // Nothing to convert came out (the expander said so): as a file of no
   // known format, not a success.
   if (expand.empty) {
     host_.ExpectOutputs({});
-    ++tally_.unsupported;
+    Count(SourceResult::kUnsupported);
     return Flow::kContinue;
   }
   const std::string& folder = expander_.temp_folder();
@@ -181,11 +250,14 @@ Flow ConversionDriver::ForEachSource(const std::string& path, bool describe) {
     if (!SameFile(folder + name, path)) sources.push_back(folder + name);
   }
   ExpectOutputs(describe, sources, true, path);
+  Flow flow = Flow::kContinue;
   for (const std::string& source : sources) {
-    const Flow flow = describe ? DescribeSourceFile(source) : ConvertSourceFile(source, true, path);
-    if (flow == Flow::kStop) return Flow::kStop;
+    BeginReport(path, std::string(FileNameOf(source)));
+    flow = describe ? DescribeSourceFile(source) : ConvertReportedSource(source, true, path);
+    if (flow == Flow::kStop) break;
   }
-  return Flow::kContinue;
+  FoldArchiveReport(file_report);
+  return flow;
 }
 
 void ConversionDriver::ExpectOutputs(bool describe, const std::vector<std::string>& sources,
@@ -225,6 +297,7 @@ struct ConversionDriver::SourceJob {
   const std::string base;
   const std::string extension;
   OutputFile comment;
+  std::string comment_path;  // planned, when a comment file is made
   TextBuffer<kMessageSize> message;
   TextBuffer<kPluginTitleSize> title;
   int16_t multi_disk = 0;
@@ -238,7 +311,7 @@ struct ConversionDriver::DiskPaths {
 };
 
 const InputPlugin* ConversionDriver::ChooseReader(const std::string& source, Flow& flow) {
-  Log(Header(source));
+  LogHeader(source);
   if (!PathFits(source)) {
     flow = Fail(kMsgConvertError);
     return nullptr;
@@ -250,11 +323,12 @@ const InputPlugin* ConversionDriver::ChooseReader(const std::string& source, Flo
     LogPluginText(message.bytes, kMessageSize);
     switch (result) {
       case kResultOk:
+        if (report_) reports_[*report_].reader = registry_.input(i).file_name;
         return &registry_.input(i);
       case kResultNotMine:
         continue;
       case kResultSkipped:
-        ++tally_.skipped;
+        Count(SourceResult::kSkipped);
         return nullptr;
       default:
         flow = Fail(FailureText(result, kMsgProbeError));
@@ -262,7 +336,7 @@ const InputPlugin* ConversionDriver::ChooseReader(const std::string& source, Flo
     }
   }
   Log(kMsgUnsupported);
-  ++tally_.unsupported;
+  Count(SourceResult::kUnsupported);
   return nullptr;
 }
 
@@ -271,6 +345,9 @@ std::string_view ConversionDriver::CallFileInfo(SourceJob& job) {
   const int result = job.input.get_file_info(job.source.c_str(), job.message.bytes, job.title.bytes,
                                              &job.multi_disk);
   LogPluginText(job.message.bytes, kMessageSize);
+  if (report_) {
+    reports_[*report_].description = SanitizeUtf8(job.message.str());
+  }
   return result == kResultOk ? std::string_view{} : FailureText(result, kMsgInfoError);
 }
 
@@ -307,6 +384,8 @@ std::string ConversionDriver::OpenCommentFile(SourceJob& job) {
   const auto path = BuildOutputPath(job.base, ".txt", job.from_archive, job.archive_path, 0, false);
   if (!path) return std::string(kMsgConvertError);
   if (SameFile(*path, job.source)) return std::string(kMsgSameName);
+  job.comment_path = *path;
+  if (settings_.dry_run) return {};
   // Written aside and put in place only when the whole source converted:
   // after a failure an older comment file stays as it was.
   if (!job.comment.Create(*path)) {
@@ -317,6 +396,15 @@ std::string ConversionDriver::OpenCommentFile(SourceJob& job) {
 
 Flow ConversionDriver::ConvertSourceFile(const std::string& source, bool from_archive,
                                          const std::string& archive_path) {
+  if (report_) return ConvertReportedSource(source, from_archive, archive_path);
+  BeginReport(from_archive ? archive_path : source, from_archive ? std::string(FileNameOf(source)) : "");
+  const Flow flow = ConvertReportedSource(source, from_archive, archive_path);
+  report_.reset();
+  return flow;
+}
+
+Flow ConversionDriver::ConvertReportedSource(const std::string& source, bool from_archive,
+                                             const std::string& archive_path) {
   BusyScope busy(host_);
   const int selected = settings_.selected_output;
   if (selected < 0 || selected > registry_.output_count() - 1) return Fail(kMsgNoOutput);
@@ -331,6 +419,17 @@ Flow ConversionDriver::ConvertSourceFile(const std::string& source, bool from_ar
   if (stem && !host_.AwaitOutputTurn(*stem)) return Fail(kMsgConvertError);
   if (const auto failure = OpenCommentFile(job); !failure.empty()) return Fail(failure);
   if (const auto failure = CallFileInfo(job); !failure.empty()) return Fail(failure);
+  if (settings_.no_clobber) {
+    const DiskPaths first = PlanDisk(job, 1, job.multi_disk != 0);
+    for (const std::string* path :
+         std::initializer_list<const std::string*>{&first.output, &first.debug, &job.comment_path}) {
+      if (!Exists(*path)) continue;
+      // The comment file begun aside is dropped unwritten.
+      Log(std::string(kMsgExists) + SanitizeUtf8(FileNameOf(*path)));
+      Count(SourceResult::kSkipped);
+      return Flow::kContinue;
+    }
+  }
   if (job.comment.is_open() && !job.title.str().empty()) {
     job.comment.Write("TITLE : " + job.title.str() + "\n");
   }
@@ -341,9 +440,14 @@ Flow ConversionDriver::ConvertSourceFile(const std::string& source, bool from_ar
       case DiskStep::kMore:
         continue;
       case DiskStep::kLast:
-        if (job.comment.is_open() && !job.comment.Close()) return Fail(kMsgWriteError);
-        Log(kMsgDone);
-        ++tally_.converted;
+        if (job.comment.is_open()) {
+          if (!job.comment.Close()) return Fail(kMsgWriteError);
+          reports_[*report_].outputs.push_back(job.comment_path);
+        } else if (settings_.dry_run && !job.comment_path.empty()) {
+          NameOutput(job.comment_path);
+        }
+        Log(settings_.dry_run ? kMsgDryRunDone : kMsgDone);
+        Count(SourceResult::kConverted);
         return Flow::kContinue;
     }
   }
@@ -353,20 +457,45 @@ ConversionDriver::DiskStep ConversionDriver::ConvertDisk(SourceJob& job, int dis
   host_.ProcessPendingEvent();
   const DiskPaths paths = PlanDisk(job, disk, job.multi_disk != 0);
   if (!paths.failure.empty()) return StopAt(paths.failure);
+  // A later disk's output that is there already stays; its source was not
+  // skipped, since its first disk was not there.
+  const bool keep = settings_.no_clobber && disk > 1 && Exists(paths.output);
+  if (job.direct && (settings_.dry_run || keep)) {
+    // A direct reader writes as it reads: nothing to read on a dry run.
+    if (keep) Log(std::string(kMsgKept) + SanitizeUtf8(FileNameOf(paths.output)));
+    if (settings_.dry_run) NameOutput(paths.output);
+    ++reports_[*report_].disks;
+    return DiskStep::kLast;
+  }
 
+  const timespec since = CoarseNow();
   const int read_result = CallReader(job, disk, paths.output);
-  if (!paths.debug.empty()) WriteDebugDump(paths.debug);
+  if (!paths.debug.empty()) {
+    if (settings_.dry_run) {
+      NameOutput(paths.debug);
+    } else if (WriteDebugDump(paths.debug)) {
+      reports_[*report_].outputs.push_back(paths.debug);
+    }
+  }
   if (read_result != kResultOk && read_result != kResultMoreDisks) {
     return StopAt(FailureText(read_result, kMsgConvertError));
   }
+  ++reports_[*report_].disks;
+  if (job.direct) RecordWritten(paths.output, since);
   if (job.comment.is_open() && !job.title.str().empty()) {
     job.comment.Write("  " + std::string(FileNameOf(paths.output)) + " : " + job.title.str() +
                       "\n");
   }
-  if (!job.direct) {
+  if (keep) {
+    Log(std::string(kMsgKept) + SanitizeUtf8(FileNameOf(paths.output)));
+  } else if (settings_.dry_run) {
+    NameOutput(paths.output);
+  } else if (!job.direct) {
+    const timespec written_since = CoarseNow();
     if (const auto failure = CallWriter(job, paths.output); !failure.empty()) {
       return StopAt(failure);
     }
+    RecordWritten(paths.output, written_since);
   }
   host_.SetProgress(0);
   return read_result == kResultOk ? DiskStep::kLast : DiskStep::kMore;
@@ -411,13 +540,14 @@ std::string_view ConversionDriver::CallWriter(SourceJob& job, const std::string&
   return result == kResultOk ? std::string_view{} : FailureText(result, kMsgOutputError);
 }
 
-void ConversionDriver::WriteDebugDump(const std::string& path) {
+bool ConversionDriver::WriteDebugDump(const std::string& path) {
   OutputFile dump;
   if (dump.Create(path) && dump.Write(image_.get(), kDebugDumpSize) && dump.Close()) {
     Log(kMsgDebugWritten);
-  } else {
-    Log(FileErrorMessage(kMsgDebugFailed, path, dump.error()));
+    return true;
   }
+  Log(FileErrorMessage(kMsgDebugFailed, path, dump.error()));
+  return false;
 }
 
 Flow ConversionDriver::DescribeSourceFile(const std::string& source) {
@@ -429,7 +559,7 @@ Flow ConversionDriver::DescribeSourceFile(const std::string& source) {
   if (const auto failure = CallFileInfo(job); !failure.empty()) return Fail(failure);
   if (!job.title.str().empty()) Log("\r\nTITLE : " + SanitizeUtf8(job.title.str()));
   if (job.multi_disk != 0) Log("\r\n(複数ディスク)");
-  ++tally_.converted;
+  Count(SourceResult::kConverted);
   return Flow::kContinue;
 }
 
@@ -473,8 +603,80 @@ int ConversionDriver::OnProgress(int done, int total, char* message) {
 
 Flow ConversionDriver::Fail(std::string_view message) {
   Log(message);
-  ++tally_.failed;
+  Count(SourceResult::kFailed);
   return Flow::kStop;
+}
+
+void ConversionDriver::Log(std::string_view text) {
+  host_.AppendLog(text);
+  if (report_) reports_[*report_].messages.emplace_back(text);
+}
+
+void ConversionDriver::LogHeader(const std::string& path) {
+  // A header line per source, in the window's form.
+  host_.AppendLog("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(path)) + "   ----------");
+}
+
+void ConversionDriver::Count(SourceResult result) {
+  switch (result) {
+    case SourceResult::kConverted:
+      ++tally_.converted;
+      break;
+    case SourceResult::kFailed:
+      ++tally_.failed;
+      break;
+    case SourceResult::kUnsupported:
+      ++tally_.unsupported;
+      break;
+    case SourceResult::kSkipped:
+      ++tally_.skipped;
+      break;
+  }
+  if (report_) reports_[*report_].result = result;
+}
+
+void ConversionDriver::BeginReport(const std::string& path, const std::string& member) {
+  SourceReport report;
+  report.path = path;
+  report.member = member;
+  reports_.push_back(std::move(report));
+  report_ = reports_.size() - 1;
+}
+
+void ConversionDriver::FoldArchiveReport(size_t archive_report) {
+  report_.reset();
+  if (reports_.size() <= archive_report + 1) return;
+  std::vector<std::string>& first = reports_[archive_report + 1].messages;
+  std::vector<std::string>& own = reports_[archive_report].messages;
+  first.insert(first.begin(), own.begin(), own.end());
+  reports_.erase(reports_.begin() + static_cast<std::ptrdiff_t>(archive_report));
+}
+
+void ConversionDriver::RecordWritten(const std::string& planned, const timespec& since) {
+  std::vector<std::string>& outputs = reports_[*report_].outputs;
+  // Some plug-ins choose the extension themselves (BKDSK by the disk's
+  // shape) or write a folder (FILE, whose extension is "."): what has the
+  // planned name without its extension and was made since the call began.
+  struct stat st {};
+  if (lstat(planned.c_str(), &st) == 0 && NotOlder(st.st_mtim, since)) {
+    outputs.push_back(planned);
+    return;
+  }
+  const std::string folder(FolderOf(planned));
+  const std::string stem = DropExtension(FileNameOf(planned));
+  std::vector<std::string> found;
+  for (const std::string& name : ListEntries(folder.empty() ? "." : folder)) {
+    if (DropExtension(name) != stem) continue;
+    const std::string path = folder + name;
+    if (lstat(path.c_str(), &st) == 0 && NotOlder(st.st_mtim, since)) found.push_back(path);
+  }
+  if (found.empty()) found.push_back(planned);
+  outputs.insert(outputs.end(), found.begin(), found.end());
+}
+
+void ConversionDriver::NameOutput(const std::string& path) {
+  Log(std::string(kMsgWouldWrite) + SanitizeUtf8(path));
+  reports_[*report_].outputs.push_back(path);
 }
 
 ConversionDriver::DiskStep ConversionDriver::StopAt(std::string_view message) {
