@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "archive_expander.h"
+#include "folder_walk.h"
+#include "json_line.h"
 #include "paths.h"
 #include "text.h"
 
@@ -49,19 +51,28 @@ class ProgressLine {
   ProgressLine(bool enabled, size_t total)
       : enabled_(enabled), total_(total), shown_(enabled ? total : 0, -1) {}
 
+  // The disk at hand of the file at index, and the files done of all.
   void Update(const std::string& name, size_t index, int percent) {
     if (!enabled_) return;
     std::lock_guard lock(mutex_);
     // Plug-ins report after every track, but a file's figure changes at most
     // 101 times; workers taking turns must not redraw unchanged figures.
-    if (index >= shown_.size() || (shown_[index] == percent && !blank_)) return;
+    if (index >= shown_.size() ||
+        (shown_[index] == percent && !blank_ && drawn_done_ == done_)) {
+      return;
+    }
     shown_[index] = percent;
     blank_ = false;
+    drawn_done_ = done_;
     const int filled = percent / 5;
-    std::fprintf(stderr, "\r\033[K[%.*s%*s] %3d%%  (%zu/%zu) %s",
+    std::fprintf(stderr, "\r\033[K[%.*s%*s] %3d%%  %zu/%zu done  %s",
                  filled, "####################", 20 - filled, "", percent,
-                 index + 1, total_, name.c_str());
+                 done_, total_, name.c_str());
     std::fflush(stderr);
+  }
+  void FileDone() {
+    std::lock_guard lock(mutex_);
+    ++done_;
   }
   // Called with the output lock held, before a log block is printed.
   void Clear() {
@@ -78,6 +89,8 @@ class ProgressLine {
   std::mutex mutex_;
   std::vector<int> shown_;  // per file, the last figure drawn
   bool blank_ = true;
+  size_t done_ = 0;
+  size_t drawn_done_ = 0;
 };
 
 // Outputs of one name are written in the order the files were given, as
@@ -189,21 +202,78 @@ struct FileResult {
   bool done = false;
   bool failed = false;
   std::string log;
+  std::vector<SourceReport> reports;
+};
+
+// Output folders made for the files of a walk; those that stay empty (a
+// folder of no images) are removed at the end.
+class MadeFolders {
+ public:
+  // The folder for the file, made with its parents as needed.
+  bool Make(const std::string& base, const std::string& relative, std::string& reason) {
+    std::vector<std::string> made;
+    const bool ok = MakeSubFolders(base, relative, made, reason);
+    std::lock_guard lock(mutex_);
+    folders_.insert(folders_.end(), made.begin(), made.end());
+    return ok;
+  }
+  ~MadeFolders() {
+    // Deepest first, so that a parent is empty when its turn comes; a folder
+    // that holds anything stays (rmdir refuses it).
+    std::sort(folders_.begin(), folders_.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& folder : folders_) rmdir(folder.c_str());
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> folders_;
 };
 
 }  // namespace
 
-int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& files,
+void MergeReport(SourceReport& into, const SourceReport& from) {
+  if (into.reader.empty()) into.reader = from.reader;
+  if (into.description.empty()) into.description = from.description;
+  into.disks = std::max(into.disks, from.disks);
+  for (const std::string& output : from.outputs) {
+    // A direct conversion names its output after the source, whatever the
+    // output chosen: every pass writes the same file.
+    if (std::find(into.outputs.begin(), into.outputs.end(), output) == into.outputs.end()) {
+      into.outputs.push_back(output);
+    }
+  }
+  into.messages.insert(into.messages.end(), from.messages.begin(), from.messages.end());
+  auto rank = [](SourceResult r) {
+    switch (r) {
+      case SourceResult::kFailed:
+        return 3;
+      case SourceResult::kConverted:
+        return 2;
+      case SourceResult::kSkipped:
+        return 1;
+      case SourceResult::kUnsupported:
+        return 0;
+    }
+    return 3;
+  };
+  if (rank(from.result) > rank(into.result)) into.result = from.result;
+}
+
+int RunBatch(const PluginRegistry& registry, const std::vector<BatchFile>& files,
              const BatchOptions& options) {
   ProgressLine progress(options.progress_bar, files.size());
   OutputOrder order(files.size());
+  MadeFolders made_folders;
   std::vector<FileResult> results(files.size());
   std::mutex mutex;
   std::condition_variable changed;
   std::atomic<size_t> next{0};
   std::atomic<bool> stop{false};
-  ConversionTally total;
   int running = 0;
+  const std::vector<int> outputs =
+      options.outputs.empty() ? std::vector<int>{options.settings.selected_output} : options.outputs;
+  FILE* const log_stream = options.json ? stderr : stdout;
 
   auto worker = [&] {
     CliHost host(progress, order);
@@ -216,26 +286,59 @@ int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& fil
       std::fprintf(stderr, "%s\n", ToTerminalText(host.TakeLog()).c_str() + 1);
     }
     ConversionDriver driver(host, registry, expander);
-    driver.set_settings(options.settings);
     for (;;) {
       if (g_interrupted || (stop && !options.keep_going)) break;
       const size_t i = next++;
       if (i >= files.size()) break;
-      host.Begin(files[i], i);
-      driver.ResetTally();
-      const Flow flow = options.describe_only ? driver.DescribeDroppedFile(files[i])
-                                              : driver.ConvertDroppedFile(files[i]);
+      const BatchFile& file = files[i];
+      host.Begin(file.path, i);
+      ConversionSettings settings = options.settings;
+      std::vector<SourceReport> reports;
+      bool failed = false;
+      std::string reason;
+      if (settings.use_output_folder && !file.relative.empty()) {
+        settings.output_folder = JoinFolder(settings.output_folder, file.relative);
+        if (!options.describe_only && !settings.dry_run &&
+            !made_folders.Make(options.settings.output_folder, file.relative, reason)) {
+          // As the driver reports a file it cannot convert.
+          SourceReport report;
+          report.path = file.path;
+          report.messages.push_back("\r\n出力先フォルダを作成できません: " +
+                                    SanitizeUtf8(settings.output_folder) + " (" + reason + ")");
+          host.AppendLog("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(file.path)) +
+                         "   ----------" + report.messages.back());
+          reports.push_back(std::move(report));
+          host.ExpectOutputs({});
+          failed = true;
+        }
+      }
+      // Each output reads the source anew, as a drop does; the reports of
+      // its passes are one source's.
+      for (size_t pass = 0; !failed && pass < (options.describe_only ? 1 : outputs.size());
+           ++pass) {
+        settings.selected_output = outputs[pass];
+        driver.set_settings(settings);
+        driver.ResetTally();
+        const Flow flow = options.describe_only ? driver.DescribeDroppedFile(file.path)
+                                                : driver.ConvertDroppedFile(file.path);
+        failed = flow == Flow::kStop || driver.tally().failed > 0;
+        for (size_t r = 0; r < driver.reports().size(); ++r) {
+          if (pass == 0) {
+            reports.push_back(driver.reports()[r]);
+          } else if (r < reports.size()) {
+            MergeReport(reports[r], driver.reports()[r]);
+          }
+        }
+        if (g_interrupted) break;
+      }
       order.Finish(i);
-      const ConversionTally& tally = driver.tally();
+      progress.FileDone();
       std::lock_guard lock(mutex);
       results[i].done = true;
-      results[i].failed = flow == Flow::kStop || tally.failed > 0;
+      results[i].failed = failed;
       results[i].log = host.TakeLog();
-      total.converted += tally.converted;
-      total.skipped += tally.skipped;
-      total.unsupported += tally.unsupported;
-      total.failed += tally.failed;
-      if (results[i].failed) stop = true;
+      results[i].reports = std::move(reports);
+      if (failed) stop = true;
       changed.notify_all();
     }
     std::lock_guard lock(mutex);
@@ -251,6 +354,7 @@ int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& fil
   // Files start in the order given, so the first file not done once every
   // worker has finished was never started, and neither was any after it.
   bool printed_any = false;
+  ConversionTally total;
   for (size_t printed = 0; printed < files.size(); ++printed) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return results[printed].done || running == 0; });
@@ -258,15 +362,40 @@ int RunBatch(const PluginRegistry& registry, const std::vector<std::string>& fil
     FileResult& result = results[printed];
     if (!options.quiet || result.failed) {
       progress.Clear();
-      std::fputs(ToTerminalText(result.log).c_str(), stdout);
-      std::fflush(stdout);
+      std::fputs(ToTerminalText(result.log).c_str(), log_stream);
+      std::fflush(log_stream);
       printed_any = true;
     }
+    for (const SourceReport& report : result.reports) {
+      if (options.json) std::fputs(JsonLine(report).c_str(), stdout);
+      switch (report.result) {
+        case SourceResult::kConverted:
+          ++total.converted;
+          break;
+        case SourceResult::kFailed:
+          ++total.failed;
+          break;
+        case SourceResult::kUnsupported:
+          ++total.unsupported;
+          break;
+        case SourceResult::kSkipped:
+          ++total.skipped;
+          break;
+      }
+    }
+    std::fflush(stdout);
     result.log.clear();
+    result.reports.clear();
   }
   for (std::thread& t : threads) t.join();
   progress.Clear();
-  if (printed_any) std::fputs("\n", stdout);
+  if (printed_any) std::fputs("\n", log_stream);
+  if (options.summary) {
+    std::fprintf(log_stream, "%d converted, %d failed, %d unsupported, %d skipped%s\n",
+                 total.converted, total.failed, total.unsupported, total.skipped,
+                 options.settings.dry_run ? " (dry run: nothing written)" : "");
+  }
+  std::fflush(log_stream);
   std::fflush(stdout);
 
   if (total.failed > 0) return 1;

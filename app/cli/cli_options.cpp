@@ -10,11 +10,29 @@ namespace dravik {
 
 const char kCliUsage[] =
     "usage: dravik-cli -t NAME [OPTIONS] FILE...   convert each FILE as one drop, in the order given\n"
-    "  -t, --to NAME          output plug-in (required, there is no default): by its\n"
+    "  -t, --to NAME[,NAME]   output plug-in (required, there is no default): by its\n"
     "                         extension (FDD, FDI, TFD, HDM) or by its label (FDD, FDI,\n"
-    "                         TFD, BKDSK, FILE); case does not matter\n"
+    "                         TFD, BKDSK, FILE); case does not matter. Several outputs\n"
+    "                         (-t FDD,D88 or -t FDD -t D88) convert each source once\n"
+    "                         per output; two outputs of one extension are refused\n"
     "  -o, --output-dir DIR   write the outputs into DIR (made if missing) instead of\n"
     "                         beside the sources\n"
+    "  -r, --recursive        a FILE that is a folder is walked: its files and sub-folders\n"
+    "                         in name order; links are not followed, names beginning\n"
+    "                         with \".\" are left out. With -o the outputs keep the\n"
+    "                         sub-folders under DIR; without it they go beside each\n"
+    "                         source. Without -r a folder is a usage error\n"
+    "  -n, --dry-run          probe and read every source and name what would be\n"
+    "                         written; write nothing (not even -o DIR)\n"
+    "      --no-clobber       skip a source whose output (or comment or debug file)\n"
+    "                         exists already; it counts as skipped\n"
+    "      --summary          after the batch print \"N converted, M failed,\n"
+    "                         K unsupported, S skipped\" (by default when more than one\n"
+    "                         file is converted and the output is a terminal)\n"
+    "      --json             one JSON object per source and line on stdout: path,\n"
+    "                         member (a file inside an archive, or null), reader,\n"
+    "                         description, disks, outputs, result (converted, failed,\n"
+    "                         unsupported, skipped), messages; the log goes to stderr\n"
     "      --comment          write the comment file (.txt)\n"
     "      --debug            write the debug dump (.dbg)\n"
     "  -j, --jobs N           convert up to N files at once (default 1)\n"
@@ -25,8 +43,13 @@ const char kCliUsage[] =
     "  -h, --help             show this help\n"
     "      --version          show the version\n"
     "  --                     end of options: a FILE named \"-x.fdi\" goes after it\n"
-    "An output file of the same name is replaced, but only by a complete one: after\n"
-    "an error or Ctrl-C the file that was there stays as it was.\n"
+    "An output file of the same name is replaced (unless --no-clobber), but only by a\n"
+    "complete one: after an error or Ctrl-C the file that was there stays as it was.\n"
+    "examples:\n"
+    "  dravik-cli -t FDD GAME.FDI               GAME.FDD beside GAME.FDI\n"
+    "  dravik-cli -r -j 2 -o ~/out -t FDD,D88 ~/pc98   the whole tree, each source to\n"
+    "                                           FDD and D88, sub-folders kept under ~/out\n"
+    "  dravik-cli -r -n --json -t FDD ~/pc98    what would be written, for a script\n"
     "exit status: 0 all converted or skipped, 1 a conversion failed, 2 usage error,\n"
     "             3 no failure but some file was unsupported or not a regular file\n";
 
@@ -48,7 +71,7 @@ std::string OptionGiven(int argc, char** argv) {
 }  // namespace
 
 bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& error) {
-  enum { kComment = 256, kDebug, kList, kInfo, kVersion };
+  enum { kComment = 256, kDebug, kList, kInfo, kVersion, kSummary, kJson, kNoClobber };
   static const option kLongOptions[] = {
       {"to", required_argument, nullptr, 't'},
       {"output-dir", required_argument, nullptr, 'o'},
@@ -61,14 +84,46 @@ bool ParseCliOptions(int argc, char** argv, CliOptions& options, std::string& er
       {"quiet", no_argument, nullptr, 'q'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
+      {"recursive", no_argument, nullptr, 'r'},
+      {"dry-run", no_argument, nullptr, 'n'},
+      {"no-clobber", no_argument, nullptr, kNoClobber},
+      {"summary", no_argument, nullptr, kSummary},
+      {"json", no_argument, nullptr, kJson},
       {nullptr, 0, nullptr, 0}};
   optind = 1;
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":t:o:j:kqh", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":t:o:j:kqhrn", kLongOptions, nullptr)) != -1) {
     switch (c) {
-      case 't':
-        options.output_name = optarg;
+      case 't': {
+        const std::string_view names = optarg;
+        for (size_t start = 0;;) {
+          const size_t comma = names.find(',', start);
+          const std::string_view name = names.substr(start, comma - start);
+          if (name.empty()) {
+            error = std::string("an empty output name in -t ") + optarg;
+            return false;
+          }
+          options.output_names.emplace_back(name);
+          if (comma == std::string_view::npos) break;
+          start = comma + 1;
+        }
+        break;
+      }
+      case 'r':
+        options.recursive = true;
+        break;
+      case 'n':
+        options.dry_run = true;
+        break;
+      case kNoClobber:
+        options.no_clobber = true;
+        break;
+      case kSummary:
+        options.summary = true;
+        break;
+      case kJson:
+        options.json = true;
         break;
       case 'o':
         if (*optarg == '\0') {

@@ -7,7 +7,7 @@
 namespace dravik {
 
 struct CliOptions {
-  std::string output_name;  // -t
+  std::vector<std::string> output_names;  // -t, each given or split at ","
   bool output_dir_given = false;
   std::string output_dir;   // -o
   bool comment = false;
@@ -19,6 +19,11 @@ struct CliOptions {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  bool recursive = false;  // -r
+  bool summary = false;
+  bool json = false;
+  bool dry_run = false;  // -n
+  bool no_clobber = false;
   std::vector<std::string> files;
 };
 

@@ -12,6 +12,7 @@
 
 #include "batch.h"
 #include "cli_options.h"
+#include "folder_walk.h"
 #include "paths.h"
 #include "plugin_registry.h"
 #include "text.h"
@@ -128,6 +129,16 @@ int Main(int argc, char** argv) {
     return 0;
   }
 
+  if (!options.recursive) {
+    for (const std::string& file : options.files) {
+      if (IsFolder(file)) {
+        std::fprintf(stderr, "dravik-cli: %s is a folder; give -r to convert the files in it\n",
+                     Shown(file).c_str());
+        return 2;
+      }
+    }
+  }
+
   PluginRegistry registry(ProgramFolder());
   StartupHost startup;
   const bool loaded = registry.LoadInputPlugins(startup) &&
@@ -162,23 +173,41 @@ int Main(int argc, char** argv) {
   batch.settings.output_folder = options.output_dir;
   batch.settings.write_comment = options.comment;
   batch.settings.debug = options.debug;
+  batch.settings.dry_run = options.dry_run;
+  batch.settings.no_clobber = options.no_clobber;
+  batch.json = options.json;
   if (!options.info) {
-    if (options.output_name.empty()) {
+    if (options.output_names.empty()) {
       std::fprintf(stderr, "dravik-cli: choose an output with -t NAME (known: %s)\n",
                    KnownOutputNames(registry).c_str());
       return 2;
     }
-    batch.settings.selected_output = FindOutput(registry, options.output_name);
-    if (batch.settings.selected_output < 0) {
-      std::fprintf(stderr, "dravik-cli: unknown output '%s' (known: %s)\n",
-                   Shown(options.output_name).c_str(),
-                   KnownOutputNames(registry).c_str());
-      return 2;
+    for (const std::string& name : options.output_names) {
+      const int index = FindOutput(registry, name);
+      if (index < 0) {
+        std::fprintf(stderr, "dravik-cli: unknown output '%s' (known: %s)\n", Shown(name).c_str(),
+                     KnownOutputNames(registry).c_str());
+        return 2;
+      }
+      // One output would replace the other's files, name for name.
+      for (int earlier : batch.outputs) {
+        if (EqualsIgnoringAsciiCase(registry.output(earlier).extension,
+                                    registry.output(index).extension)) {
+          std::fprintf(stderr, "dravik-cli: outputs %s and %s both write %s files\n",
+                       Shown(registry.output(earlier).label).c_str(),
+                       Shown(registry.output(index).label).c_str(),
+                       Shown(registry.output(index).extension).c_str());
+          return 2;
+        }
+      }
+      batch.outputs.push_back(index);
     }
+    batch.settings.selected_output = batch.outputs.front();
     // Before the batch: else every file would be read in full only to fail
     // at its output.
     std::string reason;
-    if (options.output_dir_given && !MakeOutputFolder(options.output_dir, reason)) {
+    if (options.output_dir_given && !options.dry_run &&
+        !MakeOutputFolder(options.output_dir, reason)) {
       std::fprintf(stderr, "dravik-cli: cannot use the output folder %s: %s\n",
                    Shown(options.output_dir).c_str(), reason.c_str());
       return 2;
@@ -192,11 +221,34 @@ int Main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 
-  const int status = RunBatch(registry, options.files, batch);
+  // Folders become the files in them, each in its place in the order given.
+  std::vector<BatchFile> files;
+  bool walk_failed = false;
+  for (const std::string& file : options.files) {
+    if (!IsFolder(file)) {
+      files.push_back({file, ""});
+      continue;
+    }
+    // The output folder, when inside the collection, holds no sources.
+    FolderWalk walk = WalkFolder(file, options.output_dir_given ? options.output_dir : "");
+    for (const std::string& failure : walk.errors) {
+      std::fprintf(stderr, "dravik-cli: cannot read the folder %s\n", Shown(failure).c_str());
+      walk_failed = true;
+    }
+    for (WalkedFile& found : walk.files) {
+      files.push_back({std::move(found.path), std::move(found.relative)});
+    }
+  }
+  batch.summary = options.summary || (!options.quiet && !options.json && files.size() > 1 &&
+                                      isatty(STDOUT_FILENO));
+
+  const int status = RunBatch(registry, files, batch);
   if (g_interrupted) {
     std::fputs("dravik-cli: interrupted\n", stderr);
     return 130;
   }
+  // Files of the collection were missed.
+  if (walk_failed && status != 1) return 1;
   return status;
 }
 

@@ -110,6 +110,42 @@ FolderWalk WalkFolder(const std::string& root, const std::string& skip) {
   return walk;
 }
 
+std::string JoinFolder(const std::string& base, const std::string& relative) {
+  if (base.empty() || base.back() == '/') return base + relative;
+  return base + "/" + relative;
+}
+
+bool MakeSubFolders(const std::string& base, const std::string& relative,
+                    std::vector<std::string>& made, std::string& reason) {
+  std::string path = JoinFolder(base, "");
+  for (size_t start = 0; start < relative.size();) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    path += relative.substr(start, end - start);
+    start = end + 1;
+    if (!PathFits(path)) {
+      reason = std::strerror(ENAMETOOLONG);
+      return false;
+    }
+    if (mkdir(path.c_str(), 0777) == 0) {
+      made.push_back(path);
+    } else {
+      const int error = errno;
+      struct stat st {};
+      if (error != EEXIST) {
+        reason = std::strerror(error);
+        return false;
+      }
+      if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        reason = std::strerror(ENOTDIR);
+        return false;
+      }
+    }
+    path += "/";
+  }
+  return true;
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

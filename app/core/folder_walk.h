@@ -30,4 +30,14 @@ FolderWalk WalkFolder(const std::string& root, const std::string& skip = "");
 // user is followed).
 bool IsFolder(const std::string& path);
 
+// base and relative ("a/b/") as one folder path.
+std::string JoinFolder(const std::string& base, const std::string& relative);
+
+// Makes the folders of relative under base, which exists, one by one; made
+// gets each folder this call made. A name in the way that is no folder (a
+// link among them: outputs go below base and nowhere else) fails with the
+// reason.
+bool MakeSubFolders(const std::string& base, const std::string& relative,
+                    std::vector<std::string>& made, std::string& reason);
+
 }  // namespace dravik
