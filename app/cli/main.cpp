@@ -190,12 +190,11 @@ int Main(int argc, char** argv) {
         return 2;
       }
       // One output would replace the other's files, name for name.
-      for (int earlier : batch.outputs) {
-        if (EqualsIgnoringAsciiCase(registry.output(earlier).extension,
+      for (size_t e = 0; e < batch.outputs.size(); ++e) {
+        if (EqualsIgnoringAsciiCase(registry.output(batch.outputs[e]).extension,
                                     registry.output(index).extension)) {
           std::fprintf(stderr, "dravik-cli: outputs %s and %s both write %s files\n",
-                       Shown(registry.output(earlier).label).c_str(),
-                       Shown(registry.output(index).label).c_str(),
+                       Shown(options.output_names[e]).c_str(), Shown(name).c_str(),
                        Shown(registry.output(index).extension).c_str());
           return 2;
         }

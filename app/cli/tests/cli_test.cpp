@@ -276,19 +276,25 @@ TEST_F(CliTest, PathsThatAreNoFilesAreRefusedUnopened) {
   ASSERT_LT(socket_path.size(), sizeof(address.sun_path));
   std::strcpy(address.sun_path, socket_path.c_str());
   ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  const std::string files = ShellQuote(work_ / "X.FDI") + " " + ShellQuote(work_ / "DIR.FDI") +
-                            " " + ShellQuote(socket_path) + " /dev/null " + Source("A.img");
+  const std::string files =
+      ShellQuote(work_ / "X.FDI") + " " + ShellQuote(socket_path) + " /dev/null " + Source("A.img");
   const std::string refused = "\n通常のファイルではありません";
   for (const std::string options : {"-t tst ", "--info "}) {
     const auto r = RunWithin(options + files);
     EXPECT_EQ(r.status, 3) << options << r.err;
-    EXPECT_TRUE(r.out.starts_with(Header("X.FDI") + refused + Header("DIR.FDI") + refused +
-                                  Header("S.FDI") + refused + Header("null") + refused +
+    EXPECT_TRUE(r.out.starts_with(Header("X.FDI") + refused + Header("S.FDI") + refused +
+                                  Header("null") + refused +
                                   Header("A.img")))
         << r.out;
   }
   EXPECT_TRUE(FileExists(work_ / "A.TST"));
   close(sock);
+  // A folder is walked only when asked to (-r); else nothing is converted.
+  const auto folder = Run("-t tst " + files + " " + ShellQuote(work_ / "DIR.FDI"));
+  EXPECT_EQ(folder.status, 2);
+  EXPECT_EQ(folder.err, "dravik-cli: " + work_ / "DIR.FDI" +
+                            " is a folder; give -r to convert the files in it\n");
+  EXPECT_EQ(folder.out, "");
 
   const auto missing = Run("-t tst " + ShellQuote(work_ / "NONE.img"));
   EXPECT_EQ(missing.status, 1);
