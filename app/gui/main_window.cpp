@@ -25,10 +25,14 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
+
+#include <unistd.h>
 
 #include "paths.h"
 #include "settings_file.h"
+#include "text.h"
 #include "uri_list.h"
 
 namespace dravik {
@@ -226,17 +230,59 @@ void MainWindow::ConvertFiles(const std::vector<std::string>& paths) {
   }
   converting_ = true;
   EnableSettingsControls(false);
-  driver_->set_settings(settings_);
-  for (const std::string& path : paths) {
+  const std::vector<WalkedFile> files = WalkDroppedFolders(paths);
+  // Output folders made for the files of a folder; those left empty (a
+  // folder of no images) go again.
+  std::vector<std::string> made;
+  for (size_t k = 0; k < files.size(); ++k) {
     // A close asked for meanwhile ends the batch after the file under way.
-    if (close_requested_ || driver_->ConvertDroppedFile(path) == Flow::kStop) break;
+    if (close_requested_) break;
+    // The progress bar shows only the disk at hand.
+    setWindowTitle(QString("Dravik — %1 / %2").arg(k + 1).arg(files.size()));
+    ConversionSettings settings = settings_;
+    const WalkedFile& file = files[k];
+    if (settings.use_output_folder && !settings.output_folder.empty() && !file.relative.empty()) {
+      // The sub-folders of a dropped folder are kept under the output folder.
+      settings.output_folder = JoinFolder(settings_.output_folder, file.relative);
+      std::string reason;
+      if (!MakeSubFolders(settings_.output_folder, file.relative, made, reason)) {
+        AppendLog("\r\n\r\n---------   " + SanitizeUtf8(FileNameOf(file.path)) + "   ----------");
+        AppendLog("\r\n出力先フォルダを作成できません: " + SanitizeUtf8(settings.output_folder) +
+                  " (" + reason + ")");
+        break;
+      }
+    }
+    driver_->set_settings(settings);
+    if (driver_->ConvertDroppedFile(file.path) == Flow::kStop) break;
   }
+  std::sort(made.begin(), made.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& folder : made) rmdir(folder.c_str());
+  setWindowTitle("Dravik");
   EnableSettingsControls(true);
   converting_ = false;
   emit BatchFinished();
   // A close asked for during the batch waits for it: plug-ins may not be
   // unloaded while one of them is on the stack.
   if (close_requested_) close();
+}
+
+std::vector<WalkedFile> MainWindow::WalkDroppedFolders(const std::vector<std::string>& paths) {
+  std::vector<WalkedFile> files;
+  for (const std::string& path : paths) {
+    if (!IsFolder(path)) {
+      files.push_back({path, ""});
+      continue;
+    }
+    // The output folder, when inside the dropped one, holds no sources.
+    FolderWalk walk = WalkFolder(path, settings_.use_output_folder ? settings_.output_folder : "");
+    for (const std::string& failure : walk.errors) {
+      AppendLog("\r\nフォルダを読めません: " + SanitizeUtf8(failure));
+    }
+    files.insert(files.end(), std::make_move_iterator(walk.files.begin()),
+                 std::make_move_iterator(walk.files.end()));
+  }
+  return files;
 }
 
 QString MainWindow::LogText() const { return log_->toPlainText(); }

@@ -9,6 +9,7 @@
 
 #include "archive_expander.h"
 #include "conversion_driver.h"
+#include "folder_walk.h"
 #include "host.h"
 #include "plugin_registry.h"
 
@@ -70,6 +71,9 @@ class MainWindow : public QWidget, public Host {
   void ShowSettingsInControls();
   void EnableSettingsControls(bool on);
   void ChooseFolder();
+  // A dropped folder becomes the files in it, walked as dravik-cli -r walks
+  // it (EnableSettingsControls has read the output folder).
+  std::vector<WalkedFile> WalkDroppedFolders(const std::vector<std::string>& paths);
   void ShowAbout();
 
   WindowOptions options_;

@@ -321,6 +321,39 @@ class MainWindowTest : public QObject {
     QVERIFY(test::FileExists(out / "B.TST"));
   }
 
+  // A dropped folder is walked as dravik-cli -r walks it: its sub-folders
+  // kept under the output folder, hidden files left out; the title counts
+  // the files of the batch.
+  void ADroppedFolderIsWalked() {
+    test::TempDir out;
+    Fixture f({.settings = "folder : 1\npath   : " + out.path() + "\n"});
+    QVERIFY(f.WaitStarted());
+    for (const char* folder : {"coll", "coll/sub", "coll/sub/deep", "coll/empty"}) {
+      QCOMPARE(mkdir((f.work / folder).c_str(), 0700), 0);
+    }
+    f.Source("coll/A.img");
+    f.Source("coll/.H.img");
+    f.Source("coll/sub/deep/B.img");
+    f.Source("coll/sub/C.txt", {{"accept", "none"}});
+    QCOMPARE(symlink("../..", (f.work / "coll/sub/deep/up").c_str()), 0);
+    QStringList titles;
+    QObject::connect(f.window.get(), &QWidget::windowTitleChanged,
+                     [&titles](const QString& title) { titles << title; });
+    f.Drop({f.work / "coll", f.Source("LOOSE.img")});
+    QCOMPARE(titles, QStringList({"Dravik — 1 / 4", "Dravik — 2 / 4", "Dravik — 3 / 4",
+                                  "Dravik — 4 / 4", "Dravik"}));
+    QCOMPARE(test::RunCommand("cd " + test::ShellQuote(out.path()) + " && find . | sort").out,
+             std::string(".\n./A.TST\n./LOOSE.TST\n./sub\n./sub/deep\n./sub/deep/B.TST\n"));
+    QVERIFY(f.window->LogText().contains("C.txt   ----------\n未対応のフォーマットです。"));
+    QVERIFY(f.ControlsEnabled());
+
+    // Without the output folder, each output goes beside its source.
+    f.Get<QCheckBox>("folder_check")->setChecked(false);
+    f.Drop({f.work / "coll/sub"});
+    QVERIFY(test::FileExists(f.work / "coll/sub/deep/B.TST"));
+    QVERIFY(!test::FileExists(f.work / "coll/A.TST"));
+  }
+
   // Two windows of one program folder unpack into folders of their own; a
   // draviktemp/ this user cannot use does not stop archives; each window's
   // folder goes with it.
