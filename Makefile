@@ -9,7 +9,7 @@ FUZZ_FILTER  ?=
 JOBS         ?= $(shell nproc)
 CMAKE_FLAGS  ?=
 
-.PHONY: all deps build test sanitize fuzz bench run clean
+.PHONY: all deps build test sanitize fuzz bench run package clean
 
 all: build
 
@@ -42,6 +42,10 @@ bench: deps
 
 run: build
 	tools/demo.sh $(BUILD)
+
+# The Debian package, $(BUILD)/dravik_<version>_<arch>.deb.
+package: build
+	cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -6,7 +6,8 @@ set -eu
 packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev
   libbenchmark-dev libarchive-dev pkg-config qt6-base-dev qt6-translations-l10n
   xvfb xauth fonts-ipafont-gothic
-  dosfstools mtools jlha-utils default-jdk-headless zip unzip mame-tools liblhasa-dev python3"
+  dosfstools mtools jlha-utils default-jdk-headless zip unzip mame-tools liblhasa-dev python3
+  dpkg-dev"
 
 missing=""
 for p in $packages; do
