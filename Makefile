@@ -9,7 +9,7 @@ FUZZ_FILTER  ?=
 JOBS         ?= $(shell nproc)
 CMAKE_FLAGS  ?=
 
-.PHONY: all deps build test sanitize fuzz bench run package clean
+.PHONY: all deps build test sanitize fuzz bench run package lint-package clean
 
 all: build
 
@@ -46,6 +46,9 @@ run: build
 # The Debian package, $(BUILD)/dravik_<version>_<arch>.deb.
 package: build
 	cmake --build $(BUILD) --target package
+
+lint-package: package
+	lintian --fail-on error $(BUILD)/dravik_*.deb
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

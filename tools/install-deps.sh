@@ -7,7 +7,7 @@ packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev
   libbenchmark-dev libarchive-dev pkg-config qt6-base-dev qt6-translations-l10n
   xvfb xauth fonts-ipafont-gothic
   dosfstools mtools jlha-utils default-jdk-headless zip unzip mame-tools liblhasa-dev python3
-  dpkg-dev shared-mime-info libglib2.0-bin desktop-file-utils"
+  dpkg-dev lintian shared-mime-info libglib2.0-bin desktop-file-utils"
 
 missing=""
 for p in $packages; do
