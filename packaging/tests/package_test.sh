@@ -39,7 +39,9 @@ case "$depends" in *libarchive13*) ;; *) fail "Depends lacks libarchive13: $depe
 gui=false
 [ -x "$build/bin/Dravik" ] && gui=true
 if $gui; then
-  case "$depends" in *libqt6widgets6*) ;; *) fail "Depends lacks libqt6widgets6: $depends" ;; esac
+  for p in libqt6widgets6 qt6-qpa-plugins; do
+    case "$depends" in *"$p"*) ;; *) fail "Depends lacks $p: $depends" ;; esac
+  done
 fi
 
 step "file list"
@@ -96,17 +98,21 @@ if $gui; then
   step "window, with a program folder it cannot write to"
   home=$work/home
   drop=$work/drop
-  mkdir -p "$home" "$drop" "$work/tmp"
+  # Qt makes a runtime folder under TMPDIR when XDG_RUNTIME_DIR is not set,
+  # as a session would set it: give it one, so that TMPDIR holds only ours.
+  mkdir -p "$home" "$drop" "$work/tmp" "$work/runtime"
+  chmod 700 "$work/runtime"
   cp "$work/in/DISKS.ZIP" "$drop/"
   # Root may write anywhere: run the window as nobody then.
   if [ "$(id -u)" = 0 ]; then
-    chown -R 65534:65534 "$home" "$drop" "$work/tmp"
+    chown -R 65534:65534 "$home" "$drop" "$work/tmp" "$work/runtime"
     as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"
   else
     chmod -R a-w "$root/usr/lib/dravik"
     as_user=
   fi
-  env HOME="$home" XDG_CONFIG_HOME="$home/.config" TMPDIR="$work/tmp" QT_QPA_PLATFORM=offscreen \
+  env HOME="$home" XDG_CONFIG_HOME="$home/.config" TMPDIR="$work/tmp" \
+    XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
     $as_user "$root/usr/bin/Dravik" "$drop/DISKS.ZIP" >"$work/window.log" 2>&1 &
   gui_pid=$!
   # The first output, BKDSK, is chosen when there are no settings yet.
