@@ -66,6 +66,8 @@ expect $p-mahalito-disk-image GAME.2HD ''
 expect $p-mahalito-disk-image GAME.2dd ''
 expect $p-dip-disk-image GAME.DIP ''
 expect application/x-nfd-disk-image GAME.NFD ''
+expect $p-hdi-disk-image GAME.HDI ''
+expect $p-thd-disk-image game.thd ''
 expect application/x-d88-disk-image GAME.D88 ''
 for ext in d98 88D 98d; do
   expect application/x-d88-disk-image "GAME.$ext" ''
@@ -86,10 +88,11 @@ expect application/x-nfd-disk-image nfd1 'T98FDDIMAGE.R1'
 expect $p-dip-disk-image dip '\1\10\0\23\101\0\1\0\0\0\0\0\0\0\0\0DISK'
 # Near misses are not taken: an MS-DOS program without the SLF mark, a
 # Press1 file of another kind, a hard-disk image's header (HDI: 8 heads),
-# and the data half of a MAHALITO pair.
+# and the data half of a MAHALITO pair (the HDI header is HDI's).
 expect_not $p-slf-disk-image exe 'MZ'
 expect_not $p-press1-disk-image press1x 'FICT%9sQ'
 expect_not $p-fdi-disk-image hdi '\0\0\0\0\0\0\0\0\0\20\0\0\0\0\10\0\0\1\0\0\41\0\0\0\10\0\0\0\1\0\0\0'
+expect $p-hdi-disk-image hdi '\0\0\0\0\0\0\0\0\0\20\0\0\0\0\10\0\0\1\0\0\41\0\0\0\10\0\0\0\1\0\0\0'
 expect_not $p-mahalito-disk-image GAME.DAT ''
 expect_not application/x-nfd-disk-image nfd2 'T98FDDIMAGE.R2'
 expect_not $p-dip-disk-image dipx '\1\10\0\24\101\0\1\0\0\0\0\0\0\0\0\0'
