@@ -70,6 +70,7 @@ expect $p-hdi-disk-image GAME.HDI ''
 expect $p-fim-disk-image GAME.FIM ''
 expect $p-dcp-disk-image GAME.DCP ''
 expect $p-dcp-disk-image game.dcu ''
+expect $p-fix-disk-image GAME.FIX ''
 expect $p-thd-disk-image game.thd ''
 expect application/x-d88-disk-image GAME.D88 ''
 for ext in d98 88D 98d; do
@@ -89,6 +90,8 @@ expect $p-mahalito-disk-image mahalito120 'ver 1.20  \0\115'
 expect application/x-nfd-disk-image nfd0 'T98FDDIMAGE.R0'
 expect application/x-nfd-disk-image nfd1 'T98FDDIMAGE.R1'
 expect $p-dip-disk-image dip '\1\10\0\23\101\0\1\0\0\0\0\0\0\0\0\0DISK'
+expect $p-stdfile-disk-image stdfile 'STDA'
+expect $p-dfcnv-disk-image dfcnv '##DFcnv##'
 # Near misses are not taken: an MS-DOS program without the SLF mark, a
 # Press1 file of another kind, a hard-disk image's header (HDI: 8 heads),
 # and the data half of a MAHALITO pair (the HDI header is HDI's).
@@ -98,6 +101,7 @@ expect_not $p-fdi-disk-image hdi '\0\0\0\0\0\0\0\0\0\20\0\0\0\0\10\0\0\1\0\0\41\
 expect $p-hdi-disk-image hdi '\0\0\0\0\0\0\0\0\0\20\0\0\0\0\10\0\0\1\0\0\41\0\0\0\10\0\0\0\1\0\0\0'
 expect_not $p-mahalito-disk-image GAME.DAT ''
 expect_not application/x-nfd-disk-image nfd2 'T98FDDIMAGE.R2'
+expect_not $p-dfcnv-disk-image dfcnvx '##DFcnv#'
 expect_not $p-dip-disk-image dipx '\1\10\0\24\101\0\1\0\0\0\0\0\0\0\0\0'
 # The archives keep the system's types, which the desktop entry lists.
 printf 'PK\003\004' >"$work/files/GAME.ZIP"
