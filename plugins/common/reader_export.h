@@ -84,4 +84,16 @@ int SupportExport(const char* path, Body&& body) noexcept {
   });
 }
 
+// The same frame for a plug-in whose IsSupport empties the message buffer
+// first and answers open_failure for a source that cannot be opened.
+template <class Body>
+int SupportExport(const char* path, char* message, int open_failure, Body&& body) noexcept {
+  return GuardExport(message, [&] {
+    SetMessage(message, "");
+    InputFile file;
+    if (!file.Open(path)) return open_failure;
+    return body(file);
+  });
+}
+
 }  // namespace dravik

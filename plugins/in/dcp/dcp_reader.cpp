@@ -76,10 +76,7 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 }
 
 DRAVIK_EXPORT int IsSupport(const char* path, char* message) {
-  return GuardExport(message, [&] {
-    SetMessage(message, "");
-    InputFile file;
-    if (!file.Open(path)) return kResultReadError;
+  return SupportExport(path, message, kResultReadError, [&](InputFile& file) {
     const int64_t length = file.Size();
     if (length < 0) return kResultReadError;
     Header header;

@@ -98,10 +98,7 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 }
 
 DRAVIK_EXPORT int IsSupport(const char* path, char* message) {
-  return GuardExport(message, [&] {
-    SetMessage(message, "");
-    InputFile file;
-    if (!file.Open(path)) return kResultFailed;
+  return SupportExport(path, message, kResultFailed, [&](InputFile& file) {
     Header header;
     if (!file.ReadExact(header, sizeof(header))) return kResultNotMine;
     return std::memcmp(header, dfcnv::kMagic, sizeof(dfcnv::kMagic)) == 0 ? kResultOk

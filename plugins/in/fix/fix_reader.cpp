@@ -163,10 +163,7 @@ DRAVIK_EXPORT int GetPluginInfo(char* identity, uint8_t* caps, char* extension, 
 }
 
 DRAVIK_EXPORT int IsSupport(const char* path, char* message) {
-  return GuardExport(message, [&] {
-    SetMessage(message, "");
-    InputFile file;
-    if (!file.Open(path)) return kResultReadError;
+  return SupportExport(path, message, kResultReadError, [&](InputFile& file) {
     Header header;
     if (!file.ReadExact(header, sizeof(header))) return kResultNotMine;
     return IsFix(header) ? kResultOk : kResultNotMine;
