@@ -331,41 +331,55 @@ void ForTruncations(const std::string& plugin_file, const std::vector<uint8_t>& 
                     const std::function<void(size_t, const TruncationAnswers&)>& check) {
   std::sort(lengths.begin(), lengths.end(), std::greater<>());
   lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-  // Called through the bare exports: a few ten thousand lengths would spend
-  // most of their time zeroing 2 MB per read otherwise.
-  const SharedLibrary library = SharedLibrary::Open(ProgramDir() + plugin_file);
-  ASSERT_TRUE(library.loaded()) << plugin_file;
-  const auto is_support = reinterpret_cast<IsSupportFn>(library.Symbol("IsSupport"));
-  const auto file_info = reinterpret_cast<GetFileInfoFn>(library.Symbol("GetFileInfo"));
-  const auto read_disk = reinterpret_cast<ReadDiskFn>(library.Symbol("ReadDisk"));
-  ASSERT_TRUE(is_support && file_info && read_disk) << plugin_file;
+  const BareReader reader(plugin_file);
+  ASSERT_TRUE(reader.loaded()) << plugin_file;
   TempDir dir;
   const std::string path = dir / "truncated.img";
   WriteFile(path, bytes);
-  auto image = NewDiskImage();
-  constexpr char kGuard = 0x5A;
   for (const size_t length : lengths) {
     ASSERT_LE(length, bytes.size());
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(length)), 0);
-    char message[kMessageSize + 1];
-    char title[kPluginTitleSize + 1];
-    message[kMessageSize] = kGuard;
-    title[kPluginTitleSize] = kGuard;
-    int16_t multi = 0;
-    TruncationAnswers answers;
-    message[0] = '\0';
-    answers.is_support = is_support(path.c_str(), message);
-    message[0] = title[0] = '\0';
-    answers.file_info = file_info(path.c_str(), message, title, &multi);
-    message[0] = title[0] = '\0';
-    answers.read_disk = read_disk(path.c_str(), image.get(), 1, 0, &IgnoreProgress, message, title);
-    ASSERT_EQ(message[kMessageSize], kGuard) << length;
-    ASSERT_EQ(title[kPluginTitleSize], kGuard) << length;
-    ASSERT_NE(std::memchr(message, 0, kMessageSize), nullptr) << length;
-    ASSERT_NE(std::memchr(title, 0, kPluginTitleSize), nullptr) << length;
-    check(length, answers);
+    const TruncationAnswers answers = reader.Call(path);
     if (::testing::Test::HasFatalFailure()) return;  // one length is enough to tell
+    check(length, answers);
+    if (::testing::Test::HasFatalFailure()) return;
   }
+}
+
+BareReader::BareReader(const std::string& plugin_file)
+    : library_(SharedLibrary::Open(ProgramDir() + plugin_file)),
+      image_(NewDiskImage()) {
+  if (!library_.loaded()) return;
+  is_support_ = reinterpret_cast<IsSupportFn>(library_.Symbol("IsSupport"));
+  file_info_ = reinterpret_cast<GetFileInfoFn>(library_.Symbol("GetFileInfo"));
+  read_disk_ = reinterpret_cast<ReadDiskFn>(library_.Symbol("ReadDisk"));
+}
+
+TruncationAnswers BareReader::Call(const std::string& path) const {
+  TruncationAnswers answers;
+  if (!loaded()) {
+    ADD_FAILURE() << "plug-in not loaded";
+    return answers;
+  }
+  constexpr char kGuard = 0x5A;
+  char message[kMessageSize + 1];
+  char title[kPluginTitleSize + 1];
+  message[kMessageSize] = kGuard;
+  title[kPluginTitleSize] = kGuard;
+  int16_t multi = 0;
+  message[0] = '\0';
+  answers.is_support = is_support_(path.c_str(), message);
+  message[0] = title[0] = '\0';
+  answers.file_info = file_info_(path.c_str(), message, title, &multi);
+  message[0] = title[0] = '\0';
+  answers.read_disk =
+      read_disk_(path.c_str(), image_.get(), 1, 0, &IgnoreProgress, message, title);
+  if (message[kMessageSize] != kGuard || title[kPluginTitleSize] != kGuard ||
+      std::memchr(message, 0, kMessageSize) == nullptr ||
+      std::memchr(title, 0, kPluginTitleSize) == nullptr) {
+    [&] { FAIL() << path << ": a text left unterminated, or a call wrote past its buffer"; }();
+  }
+  return answers;
 }
 
 std::unique_ptr<DiskImage> NewDiskImage() {

@@ -123,6 +123,31 @@ struct TruncationAnswers {
   int file_info = -1;
   int read_disk = -1;
 };
+
+// A zero-filled DiskImage on the heap (2 MB is too much for a stack).
+std::unique_ptr<DiskImage> NewDiskImage();
+
+// The bare exports of a built input plug-in, called one after the other on
+// one file as the program calls them: a few ten thousand calls would spend
+// most of their time zeroing 2 MB per read through LoadedPlugin. Call fails
+// the test (fatally) when a text is left unterminated or a call writes past
+// its buffer.
+class BareReader {
+ public:
+  explicit BareReader(const std::string& plugin_file);
+  bool loaded() const { return is_support_ && file_info_ && read_disk_; }
+  TruncationAnswers Call(const std::string& path) const;
+  // The record of the last ReadDisk.
+  const DiskImage& image() const { return *image_; }
+
+ private:
+  SharedLibrary library_;
+  std::unique_ptr<DiskImage> image_;
+  IsSupportFn is_support_ = nullptr;
+  GetFileInfoFn file_info_ = nullptr;
+  ReadDiskFn read_disk_ = nullptr;
+};
+
 // Feeds every prefix of bytes, from the whole file down to the empty one, to
 // IsSupport, GetFileInfo and ReadDisk of a built input plug-in, and hands
 // each length's answers to check, stopping at the first fatal failure. Fails
@@ -139,7 +164,5 @@ void ForTruncations(const std::string& plugin_file, const std::vector<uint8_t>& 
 // first, one byte either side of it, and the whole size.
 std::vector<size_t> TruncationLengths(size_t size, size_t dense, size_t first, size_t step);
 
-// A zero-filled DiskImage on the heap (2 MB is too much for a stack).
-std::unique_ptr<DiskImage> NewDiskImage();
 
 }  // namespace dravik::test
