@@ -1,6 +1,7 @@
-// UNLHA32 and UNZIP32 on random bytes, on archives built from the input and
-// then mutated, and on random command lines. Whatever the input, unpacked
-// files land only in the target folder, as regular files within the limits.
+// UNLHA32 or UNZIP32 (ARCHIVE_FORMAT, one target each) on random bytes, on
+// archives built from the input and then mutated, and on random command
+// lines. Whatever the input, unpacked files land only in the target folder,
+// as regular files within the limits.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -112,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static dravik::fuzz::Scratch scratch;
   if (size == 0) return 0;
   const uint8_t mode = data[0];
-  const Format format = (mode & 1) ? Format::kZip : Format::kLzh;
+  constexpr Format format = Format::ARCHIVE_FORMAT;
   Choices in(data + 1, size - 1);
 
   if (mode & 4) {

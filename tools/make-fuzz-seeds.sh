@@ -69,9 +69,10 @@ if command -v lha >/dev/null 2>&1; then
 fi
 
 # Files of the formats only read here: SLF, VFL and VFZ (packed by lha), FIX,
-# FIM, DIP, DCP, STDFILE and DFcnv.
+# FIM, DIP, DCP, STDFILE and DFcnv; and the test samples of every input
+# format in every shape it holds.
 if [ -x "$build/tools/make-image-seeds" ] && command -v lha >/dev/null 2>&1; then
-  "$build/tools/make-image-seeds" "$seeds"
+  "$build/tools/make-image-seeds" "$seeds" "$bin"
 fi
 # Two disks in one file.
 d88="$seeds/d88_reader_fuzzer"

@@ -1,9 +1,12 @@
-// Writes small files of the formats only read here as seeds for the fuzz
-// targets of their readers: SLF, VFL and VFZ, their tracks and cylinders
-// packed by lha, FIX, FIM, DIP, DCP, STDFILE and DFcnv, and NFD:
-//   make-image-seeds SEEDS_FOLDER
-// into SEEDS_FOLDER/<reader>_fuzzer/. The files are kept small where the
-// format allows: libFuzzer mutates within the longest seed.
+// Writes seeds for the fuzz targets of the readers, into
+// SEEDS_FOLDER/<reader>_fuzzer/:
+//   make-image-seeds SEEDS_FOLDER [PROGRAM_FOLDER]
+// small files of the formats only read here (SLF, VFL and VFZ, their tracks
+// and cylinders packed by lha, FIX, FIM, DIP, DCP, STDFILE, DFcnv and NFD),
+// and the sample file of every input format in every shape it holds, up to
+// a size (the formats this program also writes need the writers of
+// PROGRAM_FOLDER). The files are kept small where the format allows:
+// libFuzzer mutates within the longest seed.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -17,6 +20,7 @@
 
 #include "disk_builder.h"
 #include "format_files.h"
+#include "format_samples.h"
 #include "nfd_image.h"
 #include "slf_image.h"
 #include "vfl_image.h"
@@ -110,11 +114,38 @@ void SaveSectorFormatSeeds(const std::string& folder) {
   }
 }
 
+// A sample larger than this would slow every run of its target down.
+constexpr size_t kMaxSampleSeed = 256 * 1024;
+
+void SaveFormatSamples(const std::string& folder, const std::string& program_folder) {
+  auto disk = std::make_unique<DiskImage>();
+  for (const test::InputFormat& format : test::InputFormats()) {
+    const std::string reader = format.reader.substr(0, format.reader.find('.'));
+    const std::string dir = folder + "/" + reader + "_fuzzer/";
+    mkdir(dir.c_str(), 0755);
+    for (const test::DiskShape& shape : test::SampleShapes()) {
+      test::BuildSampleDisk(*disk, shape);
+      test::SampleFiles files;
+      try {
+        files = format.make(*disk, "S", program_folder);
+      } catch (const std::exception& e) {
+        // A writer not built in this build: its format is seeded elsewhere.
+        std::fprintf(stderr, "make-image-seeds: %s: %s\n", format.name.c_str(), e.what());
+        break;
+      }
+      // Formats of two files are fuzzed by targets of their own.
+      if (files.size() != 1 || files[0].bytes.size() > kMaxSampleSeed) continue;
+      const size_t dot = files[0].name.rfind('.');
+      Save(dir + format.name + "_" + shape.name + files[0].name.substr(dot), files[0].bytes);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make-image-seeds SEEDS_FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: make-image-seeds SEEDS_FOLDER [PROGRAM_FOLDER]\n");
     return 2;
   }
   const std::string slf = std::string(argv[1]) + "/slf_reader_fuzzer/";
@@ -153,6 +184,7 @@ int main(int argc, char** argv) {
     Save(nfd + "mixed_r1.nfd", test::NfdImage(*mixed, r1));
     Save(nfd + "small_r1.nfd", test::NfdImage(*disk, r1));
     Save(nfd + "small_r0.nfd", test::NfdImage(*disk, test::NfdRevision(0, "SEED", 0x10)));
+    SaveFormatSamples(argv[1], argc == 3 ? std::string(argv[2]) + "/" : std::string());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make-image-seeds: %s\n", e.what());
     return 1;
