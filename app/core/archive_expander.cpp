@@ -126,7 +126,8 @@ ArchiveExpander::ArchiveExpander(ArchiverLibraries libraries) : libraries_(std::
 
 ArchiveExpander::~ArchiveExpander() { ReleaseArchivers(); }
 
-void ArchiveExpander::PrepareArchivers(const std::string& parent, Host& host) {
+void ArchiveExpander::PrepareArchivers(const std::string& parent, Host& host,
+                                       ArchiverLoading loading) {
   ReleaseArchivers();
   std::string chosen;
   int error = 0;
@@ -144,13 +145,23 @@ void ArchiveExpander::PrepareArchivers(const std::string& parent, Host& host) {
     return;
   }
   folder_ = chosen;
+  if (loading == ArchiverLoading::kAtStart) {
+    LoadLibraries(&host);
+  } else {
+    load_pending_ = true;
+  }
+}
+
+void ArchiveExpander::LoadLibraries(Host* host) {
+  load_pending_ = false;
   lzh_ = SharedLibrary::Open(libraries_.lzh);
-  if (lzh_.loaded()) host.AppendLog(kMsgLzhLoaded);
+  if (lzh_.loaded() && host != nullptr) host->AppendLog(kMsgLzhLoaded);
   zip_ = SharedLibrary::Open(libraries_.zip);
-  if (zip_.loaded()) host.AppendLog(kMsgZipLoaded);
+  if (zip_.loaded() && host != nullptr) host->AppendLog(kMsgZipLoaded);
 }
 
 void ArchiveExpander::ReleaseArchivers() {
+  load_pending_ = false;
   lzh_.Close();
   zip_.Close();
   RemoveTree(folder_);
@@ -162,6 +173,7 @@ ExpandResult ArchiveExpander::ExpandIfArchive(const std::string& path, Host& hos
   EmptyFolder(folder_, path);
   const std::string extension = ToUpperAscii(ExtensionOf(path));
   if (extension != ".LZH" && extension != ".ZIP") return {};
+  if (load_pending_) LoadLibraries(nullptr);
   bool expanded = false;
   if (!Attempt(lzh_, "UnlhaCheckArchive", "Unlha", "e -n1 ", kMsgLzhFailed, path, host, expanded) ||
       !Attempt(zip_, "UnZipCheckArchive", "UnZip", "-x -j --i ", kMsgZipFailed, path, host,

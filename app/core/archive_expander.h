@@ -25,6 +25,15 @@ struct ArchiverLibraries {
   std::string zip = "UNZIP32.so";
 };
 
+// When the archiver libraries are loaded. Loading them maps libarchive and
+// what it pulls in (compression libraries, libxml2, ICU), which costs more
+// than converting a disk: a command-line run that meets no archive should
+// not pay for it.
+enum class ArchiverLoading {
+  kAtStart,         // logged as the window has always shown it
+  kOnFirstArchive,  // silently, when the first .LZH or .ZIP is met
+};
+
 class ArchiveExpander {
  public:
   explicit ArchiveExpander(ArchiverLibraries libraries = {});
@@ -37,8 +46,10 @@ class ArchiveExpander {
   // when missing, and used only when it is a real folder of this user, not a
   // link), so that two windows of one program folder never empty each
   // other's files; under $TMPDIR when that cannot be done or parent is "".
-  // Then loads the libraries. Without any folder, archives are not expanded.
-  void PrepareArchivers(const std::string& parent, Host& host);
+  // Then loads the libraries, now or at the first archive. Without any
+  // folder, archives are not expanded.
+  void PrepareArchivers(const std::string& parent, Host& host,
+                        ArchiverLoading loading = ArchiverLoading::kAtStart);
   // Empties the temporary folder (except path itself, when it lies there),
   // then unpacks path when it is an archive a library accepts. Not ok when
   // a library failed: the drop stops. An archive that yields no file is
@@ -54,6 +65,7 @@ class ArchiveExpander {
   bool lzh_loaded() const { return lzh_.loaded(); }
 
  private:
+  void LoadLibraries(Host* host);
   bool Attempt(const SharedLibrary& library, const char* check_name, const char* run_name,
                const char* command, std::string_view failure, const std::string& path, Host& host,
                bool& expanded);
@@ -62,6 +74,7 @@ class ArchiveExpander {
   std::string folder_;
   SharedLibrary lzh_;
   SharedLibrary zip_;
+  bool load_pending_ = false;
 };
 
 // Where the window's temporary folders are made: draviktemp/ in the program

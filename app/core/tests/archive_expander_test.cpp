@@ -218,6 +218,27 @@ TEST(ArchiveExpanderSetupTest, AParentThatCannotServeFallsBackToAPrivateFolder) 
   chmod((program / "foreign").c_str(), 0755);
 }
 
+// The command line loads the libraries only when an archive comes: files
+// that are none never map libarchive, and the first archive unpacks as it
+// would have, without the start-up lines.
+TEST(ArchiveExpanderSetupTest, LibrariesLoadedOnDemandWaitForTheFirstArchive) {
+  test::TempDir root;
+  test::RecordingHost host;
+  ArchiveExpander expander(kBuilt);
+  expander.PrepareArchivers(root / "parent/", host, ArchiverLoading::kOnFirstArchive);
+  EXPECT_EQ(host.log, "");
+  EXPECT_FALSE(expander.temp_folder().empty());
+  test::WriteFile(root / "IMAGE.FDI", "not an archive");
+  EXPECT_FALSE(expander.ExpandIfArchive(root / "IMAGE.FDI", host).expanded);
+  EXPECT_FALSE(expander.lzh_loaded());
+  test::WriteFile(root / "GAME.lzh", test::BuildLzh({{"A.FDI", "a"}}));
+  const ExpandResult r = expander.ExpandIfArchive(root / "GAME.lzh", host);
+  EXPECT_TRUE(r.ok && r.expanded);
+  EXPECT_TRUE(expander.lzh_loaded());
+  EXPECT_EQ(host.log, "\r\nGAME.lzh...展開中...完了");
+  EXPECT_EQ(ListFolder(expander.temp_folder()), (Names{"A.FDI"}));
+}
+
 // Without a folder, or without libraries that can unpack, archives go on as
 // they are.
 TEST(ArchiveExpanderSetupTest, ArchivesStayWithoutAFolderOrWorkingLibraries) {
