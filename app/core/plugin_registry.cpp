@@ -158,6 +158,16 @@ bool PluginRegistry::LoadOutputPlugins(Host& host, OutputSelector* selector) {
   return true;
 }
 
+PluginRegistry::~PluginRegistry() {
+  if (keep_loaded_) {
+    for (int i = 0; i < kMaxPlugins; ++i) {
+      inputs_[i].library.Release();
+      outputs_[i].library.Release();
+    }
+  }
+  UnloadAllPlugins();
+}
+
 void PluginRegistry::UnloadAllPlugins() {
   for (int i = 0; i < kMaxPlugins; ++i) {
     inputs_[i] = InputPlugin{};

@@ -57,12 +57,17 @@ class PluginRegistry {
   explicit PluginRegistry(std::string program_folder);
   PluginRegistry(const PluginRegistry&) = delete;
   PluginRegistry& operator=(const PluginRegistry&) = delete;
-  ~PluginRegistry() { UnloadAllPlugins(); }
+  ~PluginRegistry();
 
   bool LoadInputPlugins(Host& host);
   // selector may be null (the command line has none).
   bool LoadOutputPlugins(Host& host, OutputSelector* selector);
   void UnloadAllPlugins();
+  // For a process that ends with the registry: the plug-ins are not
+  // unloaded when it goes. Unmapping a shared object costs the kernel far
+  // more than mapping it (every core's address cache is flushed), and at
+  // the end of a command-line run it buys nothing.
+  void KeepLoadedUntilExit() { keep_loaded_ = true; }
 
   int input_count() const { return input_count_; }
   int output_count() const { return output_count_; }
@@ -75,6 +80,7 @@ class PluginRegistry {
   std::array<OutputPlugin, kMaxPlugins> outputs_;
   int input_count_ = 0;
   int output_count_ = 0;
+  bool keep_loaded_ = false;
 };
 
 }  // namespace dravik

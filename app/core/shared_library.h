@@ -24,6 +24,9 @@ class SharedLibrary {
   bool loaded() const { return handle_ != nullptr; }
   void* Symbol(const char* name) const;
   void Close();
+  // Forgets the handle without unloading: the library stays mapped until
+  // the process ends.
+  void Release() { handle_ = nullptr; }
 
  private:
   void* handle_ = nullptr;

@@ -1,5 +1,6 @@
 #include "plugin_registry.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "scratch_program.h"
@@ -115,6 +116,27 @@ TEST_F(PluginRegistryTest, IgnoresFilesBeyondTheTableWithOneLine) {
   EXPECT_EQ(host_.log,
             "\r\nPlug-inが多すぎます。256個を超えた1個は読み込みません"
             "\r\nTEST形式入力Plug-in Ver.0.01");
+}
+
+// The command line's registry leaves its plug-ins mapped when it goes (the
+// process ends next); any other registry unloads them.
+TEST(PluginRegistryLifetimeTest, KeepsPluginsLoadedOnlyWhenAsked) {
+  test::ScratchProgram program;
+  program.AddTestPlugin("plain_reader.dvr", "a_plain.dvr");
+  const std::string path = program.folder() + "a_plain.dvr";
+  test::RecordingHost host;
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep);
+    {
+      PluginRegistry registry(program.folder());
+      ASSERT_TRUE(registry.LoadInputPlugins(host));
+      ASSERT_EQ(registry.input_count(), 1);
+      if (keep) registry.KeepLoadedUntilExit();
+    }
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(handle != nullptr, keep);
+    if (handle != nullptr) dlclose(handle);  // the reference NOLOAD took
+  }
 }
 
 }  // namespace
