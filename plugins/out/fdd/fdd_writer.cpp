@@ -100,7 +100,12 @@ int WriteDiskBody(DiskImage& image, const char* path, ProgressCallback progress,
   if (!file.Write(header.data(), header.size())) return kResultWriteError;
 
   // Table order is data order: every stored sector lands at its offset.
+  // Stored sectors that follow one another in the record go out as one
+  // write, most disks' data in a few large pieces instead of a call per
+  // sector.
   DiskDataReader data(image);
+  const uint8_t* run = nullptr;
+  size_t run_length = 0;
   char text[kMessageSize] = {};
   for (int t = 0; t < kMaxTracks; ++t) {
     for (int s = 0; s < kMaxSectorsPerTrack; ++s) {
@@ -108,13 +113,19 @@ int WriteDiskBody(DiskImage& image, const char* path, ProgressCallback progress,
       if (e[fdd::kEntryC] == fdd::kEmpty) continue;
       const uint32_t length = SectorLength(e[fdd::kEntryN]);
       const uint8_t* bytes = data.Take(length);
-      if (ReadLe32(e + fdd::kEntryOffset) != fdd::kNotStored && !file.Write(bytes, length)) {
-        return kResultWriteError;
+      if (ReadLe32(e + fdd::kEntryOffset) == fdd::kNotStored) continue;
+      if (run != nullptr && run + run_length == bytes) {
+        run_length += length;
+        continue;
       }
+      if (run_length > 0 && !file.Write(run, run_length)) return kResultWriteError;
+      run = bytes;
+      run_length = length;
     }
     text[0] = '\0';
     if (progress != nullptr && progress(t, image.track_count, text) != 0) return kResultAborted;
   }
+  if (run_length > 0 && !file.Write(run, run_length)) return kResultWriteError;
   return file.Close() ? kResultOk : kResultWriteError;
 }
 
