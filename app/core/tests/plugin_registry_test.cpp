@@ -119,24 +119,23 @@ TEST_F(PluginRegistryTest, IgnoresFilesBeyondTheTableWithOneLine) {
 }
 
 // The command line's registry leaves its plug-ins mapped when it goes (the
-// process ends next); any other registry unloads them.
-TEST(PluginRegistryLifetimeTest, KeepsPluginsLoadedOnlyWhenAsked) {
+// process ends next). Whether an unloaded library really leaves depends on
+// the toolchain (a sanitizer or unique C++ symbols can pin it), so only the
+// kept side is checked.
+TEST(PluginRegistryLifetimeTest, KeepsPluginsLoadedWhenAsked) {
   test::ScratchProgram program;
   program.AddTestPlugin("plain_reader.dvr", "a_plain.dvr");
   const std::string path = program.folder() + "a_plain.dvr";
   test::RecordingHost host;
-  for (const bool keep : {false, true}) {
-    SCOPED_TRACE(keep);
-    {
-      PluginRegistry registry(program.folder());
-      ASSERT_TRUE(registry.LoadInputPlugins(host));
-      ASSERT_EQ(registry.input_count(), 1);
-      if (keep) registry.KeepLoadedUntilExit();
-    }
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    EXPECT_EQ(handle != nullptr, keep);
-    if (handle != nullptr) dlclose(handle);  // the reference NOLOAD took
+  {
+    PluginRegistry registry(program.folder());
+    ASSERT_TRUE(registry.LoadInputPlugins(host));
+    ASSERT_EQ(registry.input_count(), 1);
+    registry.KeepLoadedUntilExit();
   }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_NE(handle, nullptr);
+  if (handle != nullptr) dlclose(handle);  // the reference NOLOAD took
 }
 
 }  // namespace
