@@ -281,7 +281,7 @@ int RunBatch(const PluginRegistry& registry, const std::vector<BatchFile>& files
     // workers never empty each other's folder; the expander removes it when
     // the worker ends, however the run ends.
     ArchiveExpander expander;
-    expander.PrepareArchivers("", host);
+    expander.PrepareArchivers("", host, ArchiverLoading::kOnFirstArchive);
     if (expander.temp_folder().empty()) {
       std::fprintf(stderr, "%s\n", ToTerminalText(host.TakeLog()).c_str() + 1);
     }

@@ -140,6 +140,9 @@ int Main(int argc, char** argv) {
   }
 
   PluginRegistry registry(ProgramFolder());
+  // The process ends with the registry: unloading the plug-ins would only
+  // cost time.
+  registry.KeepLoadedUntilExit();
   StartupHost startup;
   const bool loaded = registry.LoadInputPlugins(startup) &&
                       registry.LoadOutputPlugins(startup, nullptr);
