@@ -75,6 +75,9 @@ int ReadDfcnvDisk(InputFile& file, DiskImage& image, ProgressCallback progress, 
     image.track_count = static_cast<uint8_t>(t + 1);
     if (progress != nullptr && progress(t, kMaxTracks, note) != 0) return kResultAborted;
   }
+  // A file that ends before its first track is cut short, not a disk
+  // without tracks.
+  if (image.track_count == 0) return kResultReadError;
   // Rows no record reached are empty, not the caller's zero bytes, which
   // would read as sectors.
   for (int t = image.track_count; t < kMaxTracks; ++t) NumberRow(image, t, 0, 0, 0);

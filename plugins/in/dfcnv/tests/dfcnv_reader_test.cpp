@@ -138,16 +138,35 @@ TEST_F(DfcnvReaderTest, HeaderFilesAndTruncations) {
     EXPECT_TRUE(r.message.starts_with("\r\n変換元ファイルオープンエラー")) << r.message;
   }
 
-  // A file may end after any whole record, or inside a record's header.
+  // A file may end after any whole record, or inside a record's header;
+  // one that ends before its first record holds no disk.
   test::ForEveryTruncation("dfcnv_reader.dvr", file,
                            [&](size_t length, const test::TruncationAnswers& a) {
                              const bool header = length >= 136;
-                             const bool ends_well = header && (length - 136) % kRecord < 4;
+                             const bool ends_well =
+                                 length >= 136 + kRecord && (length - 136) % kRecord < 4;
                              ASSERT_EQ(a.is_support, header ? kResultOk : kResultNotMine) << length;
                              ASSERT_EQ(a.file_info, header ? kResultOk : kResultReadError) << length;
                              ASSERT_EQ(a.read_disk, ends_well ? kResultOk : kResultReadError)
                                  << length;
                            });
+}
+
+// Found by the sweep: a file cut right after its header read as a disk of
+// no tracks, and dravik-cli wrote an empty FDD and called it converted.
+TEST_F(DfcnvReaderTest, AFileEndingBeforeItsFirstTrackIsNoEmptyDisk) {
+  test::BuildDisk(*disk_, kFourTracks, 5);
+  test::Bytes file = test::DfcnvFile(*disk_, "C");
+  file.resize(136 + 3);
+  test::WriteFile(path_, file);
+  EXPECT_EQ(reader_.ReadDisk(path_, *image_).result, kResultReadError);
+
+  const test::CommandResult cli = test::RunCommand(
+      test::ShellQuote(test::ProgramDir() + "dravik-cli") + " -t fdd -o " +
+      test::ShellQuote(dir_ / "out") + " " + test::ShellQuote(path_));
+  EXPECT_NE(cli.status, 0) << cli.out;
+  EXPECT_FALSE(cli.out.find("変換完了") != std::string::npos) << cli.out;
+  EXPECT_TRUE(test::ListFolder(dir_ / "out").empty());
 }
 
 }  // namespace
