@@ -117,6 +117,16 @@ Bytes Press1Of(const DiskImage& d) {
   return {};
 }
 
+// DCP and DCU know the 1.25M and 640K shapes by a media type; the map
+// marks the tracks the disk has.
+Bytes DcpOf(const DiskImage& d, bool every_track) {
+  const int type = IsShape(d, "1.25M") ? 1 : IsShape(d, "640K") ? 4 : 0;
+  if (type == 0) return {};
+  Bytes map(160, 0);
+  std::fill(map.begin(), map.begin() + d.track_count, 1);
+  return DcpFile(d, type, map, every_track);
+}
+
 SampleFiles MahalitoOf(const DiskImage& d, const std::string& base, const std::string&) {
   std::string header;
   if (d.ids[0][0].mfm == 0) {
@@ -161,6 +171,19 @@ const std::vector<InputFormat>& InputFormats() {
       {"Press1", "press1_reader.dvr", Made(".P1", Press1Of)},
       {"DIP", "dip_reader.dvr", Made(".DIP", [](const DiskImage& d) {
          return IsShape(d, "1.25M") ? DipFile(d, SjisGameTitle(1)) : Bytes{};
+       })},
+      {"FIX", "fix_reader.dvr", Made(".FIX", [](const DiskImage& d) {
+         return FixFile(d, {0, 0, "FIX", SjisGameTitle(2)});
+       })},
+      {"FIM", "fim_reader.dvr", Made(".FIM", [](const DiskImage& d) {
+         // Only the sizes of its table; each has 154 tracks or more.
+         return Regular(d) && d.track_count >= 154 ? FimFile(d, SjisGameTitle(3)) : Bytes{};
+       })},
+      {"DCP", "dcp_reader.dvr", Made(".DCP", [](const DiskImage& d) { return DcpOf(d, false); })},
+      {"DCU", "dcp_reader.dvr", Made(".DCU", [](const DiskImage& d) { return DcpOf(d, true); })},
+      {"STDFILE", "std_reader.dvr", Made(".STD", [](const DiskImage& d) { return StdFile(d); })},
+      {"DFcnv", "dfcnv_reader.dvr", Made(".DFC", [](const DiskImage& d) {
+         return DfcnvFile(d, SjisGameTitle(4));
        })},
   };
   return formats;
