@@ -11,8 +11,9 @@
 # the kept corpus, and are small enough to keep, are merged into the kept
 # corpus, each with a line in fuzz/corpus/<target>.txt saying how it was
 # made; so the next run, here or on another machine, starts where this one
-# stopped. Every run appends a line to BUILD_DIR/corpus/runs.log with its
-# target, seconds, executions and result.
+# stopped. Every run appends a line with its target, seconds, executions
+# and result to BUILD_DIR/corpus/runs.log and to the kept
+# fuzz/corpus/runs.log.
 set -eu
 build=$1
 seconds=$2
@@ -59,15 +60,20 @@ for fuzzer in "$build"/fuzz/*_fuzzer; do
     result=clean
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-  echo "$(date -u +%Y-%m-%dT%H:%MZ) $name ${seconds}s ${runs:-?} runs $result" >>"$corpus_root/runs.log"
+  # The kept log adds up the hours every target has had, here and elsewhere.
+  echo "$(date -u +%Y-%m-%dT%H:%MZ) $name ${seconds}s ${runs:-?} runs $result" |
+    tee -a "$corpus_root/runs.log" >>"$kept_root/runs.log"
 
   # Merge: the seeds and the kept corpus go into a fresh folder first, so
   # that only what adds to them is taken from the working corpus.
   merged=$(mktemp -d)
   cp "$seeds"/. "$merged"/ -R 2>/dev/null || true
   cp "$kept"/. "$merged"/ -R 2>/dev/null || true
-  if "$fuzzer" -merge=1 -max_len="$max_len" -timeout=20 -rss_limit_mb=4096 \
-       "$merged" "$work" >"$log.merge" 2>&1; then
+  # On a busy machine a merge can take longer than the run itself; it is
+  # cut after a fifth of the run's time (a minute at least), and the
+  # working corpus keeps its finds for the next merge.
+  if timeout "$(( seconds / 5 > 60 ? seconds / 5 : 60 ))" "$fuzzer" -merge=1 -max_len="$max_len" \
+       -timeout=20 -rss_limit_mb=4096 "$merged" "$work" >"$log.merge" 2>&1; then
     added=0
     for input in "$merged"/*; do
       [ -f "$input" ] || continue
@@ -81,7 +87,7 @@ for fuzzer in "$build"/fuzz/*_fuzzer; do
     done
     echo "   kept corpus: $added added, $(find "$kept" -type f | wc -l) in all"
   else
-    echo "   merge failed; see $log.merge"
+    echo "   merge failed or cut; see $log.merge"
   fi
   rm -rf "$merged"
 done
