@@ -1,0 +1,130 @@
+// Every input format's sample converted by dravik-cli into every output, as
+// it is and cut in half: the source folder is the same afterwards, byte for
+// byte, a conversion that fails leaves no file cut short and loses no older
+// output (outputs are only ever renamed into place when complete), and the
+// temporary folder is gone.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "format_samples.h"
+#include "test_support.h"
+#include "tree_snapshot.h"
+
+namespace dravik {
+namespace {
+
+using test::ShellQuote;
+
+// The output plug-ins of the program folder, by the name -t takes: the
+// label up to "形式".
+std::vector<std::string> OutputLabels() {
+  std::vector<std::string> labels;
+  for (const std::string& name : test::ListFolder(test::ProgramDir())) {
+    if (name.ends_with(".dvw")) {
+      const std::string label = test::LoadBuiltPlugin(name).label();
+      labels.push_back(label.substr(0, label.find("形式")));
+    }
+  }
+  return labels;
+}
+
+class NoLossTest : public ::testing::TestWithParam<test::InputFormat> {
+ protected:
+  void SetUp() override {
+    if (!test::FileExists(test::ProgramDir() + GetParam().reader)) {
+      GTEST_SKIP() << GetParam().reader << " is not built";
+    }
+  }
+
+  // Converts source into out with the output of label and a private
+  // temporary folder; the source's folder must be as it was, byte for byte,
+  // and the temporary folder gone. Answers the exit status.
+  int Convert(const std::string& source, const std::string& label, const std::string& out) {
+    const std::string folder = source.substr(0, source.rfind('/') + 1);
+    const test::TreeSnapshot before = test::SnapshotTree(folder);
+    test::TempDir tmp;
+    const auto r = test::RunCommand("TMPDIR=" + ShellQuote(tmp.path()) + " " +
+                                    ShellQuote(test::ProgramDir() + "dravik-cli") + " -q -t " +
+                                    ShellQuote(label) + " -o " + ShellQuote(out) + " " +
+                                    ShellQuote(source));
+    EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 3) << r.status << r.out << r.err;
+    EXPECT_EQ(test::ChangedPaths(before, test::SnapshotTree(folder)), std::vector<std::string>{})
+        << "the source folder changed";
+    EXPECT_EQ(test::ListFolder(tmp.path()), std::vector<std::string>{})
+        << "the temporary folder was left behind";
+    if (r.status != 0) log_ = r.out + r.err;
+    return r.status;
+  }
+
+  std::string log_;  // of the last failed run
+};
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The whole sample into every output, then the sample cut in half into every
+// output over older files at the names the whole one gave. A failed run may
+// leave only files that are complete (those of the disks before the one that
+// failed, byte for byte as from the whole source) and the older files as
+// they were.
+TEST_P(NoLossTest, SourcesStayWholeAndFailuresLeaveNoOutput) {
+  auto disk = test::NewDiskImage();
+  test::SampleFiles files;
+  for (const test::DiskShape& shape : test::SampleShapes()) {
+    test::BuildSampleDisk(*disk, shape);
+    files = GetParam().make(*disk, GetParam().name, test::ProgramDir());
+    if (!files.empty()) break;
+  }
+  ASSERT_FALSE(files.empty());
+  test::TempDir whole_src;
+  const std::string whole_source = test::SaveSample(files, whole_src.path());
+  files[0].bytes.resize(files[0].bytes.size() / 2);
+  test::TempDir cut_src;
+  const std::string cut_source = test::SaveSample(files, cut_src.path());
+
+  const std::string older = "older output, to be kept";
+  bool fdd_converted = false;
+  for (const std::string& label : OutputLabels()) {
+    SCOPED_TRACE(label);
+    test::TempDir out;
+    const int status = Convert(whole_source, label, out.path());
+    const test::TreeSnapshot whole = test::SnapshotTree(out.path());
+    if (status == 0) {
+      EXPECT_FALSE(whole.empty()) << "converted, but no output";
+      fdd_converted = fdd_converted || label == "FDD";
+    } else {
+      EXPECT_EQ(test::ListFolder(out.path()), std::vector<std::string>{})
+          << "failed, yet left output\n" << log_;
+    }
+
+    test::TempDir cut_out;
+    for (const std::string& name : test::ListFolder(out.path())) {
+      if (!IsFolder(out / name)) test::WriteFile(cut_out / name, older);
+    }
+    const test::TreeSnapshot placed = test::SnapshotTree(cut_out.path());
+    if (Convert(cut_source, label, cut_out.path()) == 0) continue;
+    const test::TreeSnapshot after = test::SnapshotTree(cut_out.path());
+    for (const auto& [path, what] : placed) {
+      EXPECT_TRUE(after.contains(path)) << "the older " << path << " is lost\n" << log_;
+    }
+    for (const auto& [path, what] : after) {
+      const bool complete = whole.contains(path) &&
+                            (whole.at(path) == what || IsFolder(cut_out / path));
+      const bool kept = placed.contains(path) && placed.at(path) == what;
+      EXPECT_TRUE(complete || kept) << path << " is left cut short or new\n" << log_;
+    }
+  }
+  // FDD holds every disk the record can hold.
+  EXPECT_TRUE(fdd_converted);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, NoLossTest, ::testing::ValuesIn(test::InputFormats()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace dravik
