@@ -107,15 +107,17 @@ bool OutputTree::Open() {
     const std::string candidate = n == 1 ? folder_ : folder_ + "~" + std::to_string(n);
     const bool made = mkdir(candidate.c_str(), 0777) == 0;
     if (!made && errno != EEXIST) return false;
-    // The folder the user chose may itself be reached through a link; only
-    // what lies inside it is guarded.
-    root_ = HostFolder(open(candidate.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // The folder the user chose may be reached through a link, but this
+    // folder is ours, named after the source: a link planted under its name
+    // would carry the files wherever it points. The link stays as it is and
+    // the files go to "NAME~2", as when a file stands there.
+    root_ = HostFolder(open(candidate.c_str(), kFolderFlags));
     if (root_.is_open()) {
       folder_ = candidate;
       made_root_ = made;
       return true;
     }
-    if (made || errno != ENOTDIR) return false;
+    if (made || (errno != ENOTDIR && errno != ELOOP)) return false;
   }
   return false;
 }

@@ -54,7 +54,8 @@ class OutputTree {
   const std::string& folder() const { return folder_; }
   // Creates the output folder once (an existing one is accepted) and opens
   // it; false when that fails. When a file stands under the folder's name
-  // (the source itself, when it has no extension), the folder is "NAME~2".
+  // (the source itself, when it has no extension) or a link, the folder is
+  // "NAME~2".
   bool Open();
   bool is_open() const { return root_.is_open(); }
   const HostFolder& root() const { return root_; }
