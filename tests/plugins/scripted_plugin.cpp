@@ -7,11 +7,14 @@
 //   read=N (every disk), read<d>=N (disk d), read_message=TEXT,
 //   read_title<d>=TEXT, read_progress=DONE:TOTAL[,...], read_progress_text=TEXT,
 //   progress_sleep_ms=N (pause after each progress call)
+//   raise=N (ReadDisk raises signal N before its progress calls, so that a
+//   signal arrives at an exact point of a run with no sleep)
 //   write=N, write_message=TEXT, write_progress=DONE:TOTAL[,...],
 //   write_padding=TEXT (written last, to make the output larger)
 // TEXT may hold \r and \n escapes. The reader hands the script and the disk
 // number to the writer inside DiskImage.data.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -157,6 +160,7 @@ DRAVIK_EXPORT int ReadDisk(const char* path, void* target, int disk, int direct,
   dravik::SetMessage(message, Get(s, "read_message"));
   const std::string title_key = "read_title" + std::to_string(disk);
   if (s.contains(title_key)) dravik::CopyText(title, kPluginTitleSize, s.at(title_key));
+  if (const int signal = GetInt(s, "raise", 0); signal != 0) std::raise(signal);
   if (RunProgress(Get(s, "read_progress"), Get(s, "read_progress_text"),
                   GetInt(s, "progress_sleep_ms", 0), progress) != 0) {
     return kResultAborted;
