@@ -25,9 +25,12 @@ namespace {
 using test::ShellQuote;
 
 bool CanMount() {
-  static const bool can =
-      test::RunCommand("unshare -rm sh -c 'mount -t tmpfs -o size=64k none /mnt' 2>/dev/null")
-          .status == 0;
+  static const bool can = [] {
+    test::TempDir where;
+    return test::RunCommand("unshare -rm mount -t tmpfs -o size=64k none " +
+                            ShellQuote(where.path()) + " 2>/dev/null")
+               .status == 0;
+  }();
   return can;
 }
 
