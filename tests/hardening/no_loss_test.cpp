@@ -18,17 +18,22 @@ namespace {
 
 using test::ShellQuote;
 
-// The output plug-ins of the program folder, by the name -t takes: the
-// label up to "形式".
-std::vector<std::string> OutputLabels() {
-  std::vector<std::string> labels;
+struct Output {
+  std::string label;      // the name -t takes: the label up to "形式"
+  std::string extension;  // ".FDD"; "." for a folder of files
+};
+
+// The output plug-ins of the program folder.
+std::vector<Output> Outputs() {
+  std::vector<Output> outputs;
   for (const std::string& name : test::ListFolder(test::ProgramDir())) {
     if (name.ends_with(".dvw")) {
-      const std::string label = test::LoadBuiltPlugin(name).label();
-      labels.push_back(label.substr(0, label.find("形式")));
+      const test::LoadedPlugin plugin = test::LoadBuiltPlugin(name);
+      const std::string label = plugin.label();
+      outputs.push_back({label.substr(0, label.find("形式")), plugin.extension()});
     }
   }
-  return labels;
+  return outputs;
 }
 
 class NoLossTest : public ::testing::TestWithParam<test::InputFormat> {
@@ -39,20 +44,29 @@ class NoLossTest : public ::testing::TestWithParam<test::InputFormat> {
     }
   }
 
-  // Converts source into out with the output of label and a private
-  // temporary folder; the source's folder must be as it was, byte for byte,
-  // and the temporary folder gone. Answers the exit status.
+  // Converts source into out (beside the source when out is empty) with
+  // the output of label and a private temporary folder; every file of the
+  // source's folder must be as it was, byte for byte, and the temporary
+  // folder gone. Answers the exit status.
   int Convert(const std::string& source, const std::string& label, const std::string& out) {
     const std::string folder = source.substr(0, source.rfind('/') + 1);
     const test::TreeSnapshot before = test::SnapshotTree(folder);
     test::TempDir tmp;
     const auto r = test::RunCommand("TMPDIR=" + ShellQuote(tmp.path()) + " " +
                                     ShellQuote(test::ProgramDir() + "dravik-cli") + " -q -t " +
-                                    ShellQuote(label) + " -o " + ShellQuote(out) + " " +
+                                    ShellQuote(label) +
+                                    (out.empty() ? "" : " -o " + ShellQuote(out)) + " " +
                                     ShellQuote(source));
     EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 3) << r.status << r.out << r.err;
-    EXPECT_EQ(test::ChangedPaths(before, test::SnapshotTree(folder)), std::vector<std::string>{})
-        << "the source folder changed";
+    const test::TreeSnapshot after = test::SnapshotTree(folder);
+    for (const auto& [path, what] : before) {
+      EXPECT_TRUE(after.contains(path) && after.at(path) == what)
+          << "the source folder's " << path << " changed\n" << r.out << r.err;
+    }
+    if (!out.empty()) {
+      EXPECT_EQ(test::ChangedPaths(before, after), std::vector<std::string>{})
+          << "the source folder changed";
+    }
     EXPECT_EQ(test::ListFolder(tmp.path()), std::vector<std::string>{})
         << "the temporary folder was left behind";
     if (r.status != 0) log_ = r.out + r.err;
@@ -89,7 +103,7 @@ TEST_P(NoLossTest, SourcesStayWholeAndFailuresLeaveNoOutput) {
 
   const std::string older = "older output, to be kept";
   bool fdd_converted = false;
-  for (const std::string& label : OutputLabels()) {
+  for (const auto& [label, extension] : Outputs()) {
     SCOPED_TRACE(label);
     test::TempDir out;
     const int status = Convert(whole_source, label, out.path());
@@ -121,6 +135,30 @@ TEST_P(NoLossTest, SourcesStayWholeAndFailuresLeaveNoOutput) {
   }
   // FDD holds every disk the record can hold.
   EXPECT_TRUE(fdd_converted);
+}
+
+// Converted beside itself, the source named as its output would be (the
+// readers go by content): the source and its partners stay as they were.
+TEST_P(NoLossTest, ASourceNamedAsItsOutputStaysWhole) {
+  auto disk = test::NewDiskImage();
+  test::SampleFiles files;
+  for (const test::DiskShape& shape : test::SampleShapes()) {
+    test::BuildSampleDisk(*disk, shape);
+    files = GetParam().make(*disk, "SAME", test::ProgramDir());
+    if (!files.empty()) break;
+  }
+  ASSERT_FALSE(files.empty());
+  for (const auto& [label, extension] : Outputs()) {
+    SCOPED_TRACE(label);
+    test::TempDir src;
+    // A folder of files is named after the source without its extension.
+    files[0].name = extension == "." ? "SAME" : "SAME" + extension;
+    const int status = Convert(test::SaveSample(files, src.path()), label, "");
+    if (label == GetParam().name) {
+      EXPECT_EQ(status, 1);
+      EXPECT_NE(log_.find("入出力ファイル名が同じになりました"), std::string::npos) << log_;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, NoLossTest, ::testing::ValuesIn(test::InputFormats()),
