@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "disk_builder.h"
 
@@ -106,8 +107,10 @@ Bytes FimFile(const DiskImage& disk, const std::string& comment) {
 }
 
 Bytes DipFile(const DiskImage& disk, const std::string& comment) {
-  Bytes file = {0x01, 0x08, 0x00, 0x13, 0x41, 0x00, 0x01};
-  file.resize(256, 0);
+  // Sized first: growing a 7-byte list trips a false -Warray-bounds of GCC 12 at -O3.
+  Bytes file(256, 0);
+  const uint8_t head[] = {0x01, 0x08, 0x00, 0x13, 0x41, 0x00, 0x01};
+  std::copy(std::begin(head), std::end(head), file.begin());
   PutText(file, 16, 240, comment);
   const Bytes raw = RawBytes(disk);
   Append(file, raw.data(), raw.size());
