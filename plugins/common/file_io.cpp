@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <optional>
 
@@ -22,15 +24,20 @@ void GiveBuffer(std::FILE* file, std::unique_ptr<char[]>& buffer) {
 
 }  // namespace
 
-InputFile::~InputFile() {
-  if (file_ != nullptr) std::fclose(file_);
+InputFile::~InputFile() { Close(); }
+
+void InputFile::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  size_ = -1;
+  position_ = 0;
+  buffer_start_ = 0;
+  buffered_ = 0;
+  fills_ = 0;
 }
 
 bool InputFile::Open(const std::string& path) {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
+  Close();
   // Opened without blocking and refused unless it is a regular file: a FIFO
   // would hang the open until a writer came, a device or a folder is no image.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -41,45 +48,78 @@ bool InputFile::Open(const std::string& path) {
     error = errno;
   } else if (!S_ISREG(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  } else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  } else if (fcntl(fd, F_SETFL, 0) != 0) {  // no status flag but O_NONBLOCK was set
     error = errno;
   }
-  std::FILE* f = error == 0 ? fdopen(fd, "rb") : nullptr;
-  if (f == nullptr) {
-    if (error == 0) error = errno;
+  if (error != 0) {
     close(fd);
     errno = error;  // for the caller's message
     return false;
   }
-  GiveBuffer(f, buffer_);
-  file_ = f;
+  fd_ = fd;
+  size_ = st.st_size;
   return true;
 }
 
-int64_t InputFile::Size() const {
-  struct stat st {};
-  if (file_ == nullptr || fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) {
-    return -1;
-  }
-  return st.st_size;
-}
+int64_t InputFile::Size() const { return size_; }
 
 bool InputFile::Seek(uint64_t offset) {
-  return file_ != nullptr && offset <= INT64_MAX &&
-         fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
+  if (fd_ < 0 || offset > INT64_MAX) return false;
+  position_ = offset;
+  return true;
 }
 
-int64_t InputFile::Tell() const {
-  return file_ == nullptr ? -1 : ftello(file_);
-}
+int64_t InputFile::Tell() const { return fd_ < 0 ? -1 : static_cast<int64_t>(position_); }
 
 bool InputFile::ReadExact(void* buffer, size_t n) {
   return Read(buffer, n) == n;
 }
 
+size_t InputFile::ReadAt(void* buffer, size_t n, uint64_t offset) const {
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < n && offset + done <= INT64_MAX) {
+    const ssize_t got = pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+bool InputFile::Refill(size_t need) {
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kFileBufferSize);
+  // Most opens read a header and go: the first fill takes what is asked,
+  // at least a page.
+  const size_t want = fills_++ == 0 ? std::clamp<size_t>(need, 4096, kFileBufferSize)
+                                    : kFileBufferSize;
+  buffer_start_ = position_;
+  buffered_ = ReadAt(buffer_.get(), want, position_);
+  return buffered_ > 0;
+}
+
 size_t InputFile::Read(void* buffer, size_t n) {
-  if (file_ == nullptr || n == 0) return 0;
-  return std::fread(buffer, 1, n, file_);
+  if (fd_ < 0 || n == 0) return 0;
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    if (position_ >= buffer_start_ && position_ - buffer_start_ < buffered_) {
+      const size_t offset = static_cast<size_t>(position_ - buffer_start_);
+      const size_t take = std::min(n - done, buffered_ - offset);
+      std::memcpy(out + done, buffer_.get() + offset, take);
+      done += take;
+      position_ += take;
+      continue;
+    }
+    if (n - done >= kFileBufferSize) {
+      const size_t got = ReadAt(out + done, n - done, position_);
+      done += got;
+      position_ += got;
+      break;  // all of it, or the file ended
+    }
+    if (!Refill(n - done)) break;
+  }
+  return done;
 }
 
 namespace {

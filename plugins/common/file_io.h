@@ -15,6 +15,10 @@ namespace dravik {
 // and written in pieces of a sector or a track, and every system call counts.
 inline constexpr size_t kFileBufferSize = 64 * 1024;
 
+// A source file, read through a buffer of its own. The first fill is small,
+// since most opens only look at a header to tell whether the file is theirs;
+// later fills take kFileBufferSize, and a read at least that large goes
+// straight into the caller's memory.
 class InputFile {
  public:
   InputFile() = default;
@@ -23,7 +27,7 @@ class InputFile {
   ~InputFile();
 
   bool Open(const std::string& path);
-  bool is_open() const { return file_ != nullptr; }
+  bool is_open() const { return fd_ >= 0; }
   // Size in bytes, or -1 when it cannot be told (not a regular file).
   int64_t Size() const;
   bool Seek(uint64_t offset);
@@ -34,8 +38,21 @@ class InputFile {
   size_t Read(void* buffer, size_t n);
 
  private:
-  std::FILE* file_ = nullptr;
-  std::unique_ptr<char[]> buffer_;  // outlives file_
+  void Close();
+  // Reads at most n bytes at offset, retrying interrupted and partial
+  // reads; fewer only at the end of the file or on an error.
+  size_t ReadAt(void* buffer, size_t n, uint64_t offset) const;
+  // Refills the buffer from the current position for a read of need more
+  // bytes; false when nothing came.
+  bool Refill(size_t need);
+
+  int fd_ = -1;
+  int64_t size_ = -1;
+  uint64_t position_ = 0;      // where the next Read starts
+  uint64_t buffer_start_ = 0;  // file offset of buffer_[0]
+  size_t buffered_ = 0;        // bytes of buffer_ that hold the file
+  size_t fills_ = 0;
+  std::unique_ptr<char[]> buffer_;
 };
 
 // A file written under a temporary name beside its final one and put in

@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "plugin_export.h"
 #include "test_support.h"
@@ -33,6 +37,42 @@ TEST(FileIo, WritesReadsAndReportsShortReads) {
   EXPECT_STREQ(buf, "ell");
   EXPECT_FALSE(in.ReadExact(buf, 3));
   EXPECT_FALSE(in.Open(dir / "missing"));
+}
+
+// Reads of every size, across and beyond the buffer's fills, after seeks
+// forward, back and past the end, against the file's own bytes.
+TEST(FileIo, BufferedReadsMatchTheFileAfterAnySeek) {
+  test::TempDir dir;
+  std::mt19937 random(18);
+  std::string bytes(3 * kFileBufferSize + 1234, '\0');
+  for (char& c : bytes) c = static_cast<char>(random());
+  test::WriteFile(dir / "a.bin", bytes);
+  InputFile in;
+  ASSERT_TRUE(in.Open(dir / "a.bin"));
+  EXPECT_EQ(in.Size(), static_cast<int64_t>(bytes.size()));
+  std::vector<char> got(2 * kFileBufferSize);
+  uint64_t position = 0;
+  for (int step = 0; step < 3000; ++step) {
+    if (random() % 4 == 0) {
+      position = random() % (bytes.size() + 100);
+      ASSERT_TRUE(in.Seek(position));
+    }
+    ASSERT_EQ(in.Tell(), static_cast<int64_t>(position));
+    const size_t sizes[] = {1, 32, 4095, 4097, kFileBufferSize - 1, kFileBufferSize,
+                            kFileBufferSize + 7};
+    const size_t n = random() % 2 ? sizes[random() % 7] : random() % 9000;
+    const size_t expected = position >= bytes.size() ? 0 : std::min(n, bytes.size() - position);
+    ASSERT_EQ(in.Read(got.data(), n), expected) << "step " << step;
+    ASSERT_EQ(std::string(got.data(), expected), bytes.substr(position, expected)) << step;
+    position += expected;
+  }
+  // Reopening starts afresh, at the start of the other file.
+  test::WriteFile(dir / "b.bin", "other");
+  ASSERT_TRUE(in.Open(dir / "b.bin"));
+  EXPECT_EQ(in.Tell(), 0);
+  EXPECT_EQ(in.Size(), 5);
+  EXPECT_EQ(in.Read(got.data(), 10), 5u);
+  EXPECT_EQ(std::string(got.data(), 5), "other");
 }
 
 TEST(FileIo, InputRefusesWhatIsNoRegularFileWithoutBlocking) {
