@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 #include "file_io.h"
@@ -174,7 +176,11 @@ ConversionDriver::ConversionDriver(Host& host, const PluginRegistry& registry,
     : host_(host),
       registry_(registry),
       expander_(expander),
-      image_(std::make_unique<DiskImage>()) {}
+      image_(static_cast<DiskImage*>(std::calloc(1, sizeof(DiskImage)))) {
+  if (!image_) throw std::bad_alloc();
+}
+
+void ConversionDriver::FreeImage::operator()(DiskImage* image) const { std::free(image); }
 
 ConversionDriver::~ConversionDriver() = default;
 
@@ -511,7 +517,8 @@ int ConversionDriver::CallReader(SourceJob& job, int disk, const std::string& ou
     std::memcpy(direct_target.data(), output_path.data(), output_path.size());
     target = direct_target.data();
   } else {
-    std::memset(image_.get(), 0, sizeof(DiskImage));
+    if (!image_clean_) std::memset(image_.get(), 0, sizeof(DiskImage));
+    image_clean_ = false;
   }
   job.message.Clear();
   int result;

@@ -140,7 +140,13 @@ class ConversionDriver {
   ConversionTally tally_;
   std::vector<SourceReport> reports_;
   std::optional<size_t> report_;
-  std::unique_ptr<DiskImage> image_;
+  struct FreeImage {
+    void operator()(DiskImage* image) const;
+  };
+  // Fresh zeroed pages from calloc, cleared again only once a disk has
+  // used them: a run of one disk touches only the pages its reader writes.
+  std::unique_ptr<DiskImage, FreeImage> image_;
+  bool image_clean_ = true;
   // Progress mapping of the plug-in call under way.
   int progress_scale_ = 50;
   int progress_offset_ = 0;
