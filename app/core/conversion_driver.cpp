@@ -1,7 +1,9 @@
 #include "conversion_driver.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -168,6 +170,54 @@ std::vector<std::string> ListFiles(const std::string& folder) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// A writer may choose its file's name itself (BKDSK picks the extension by
+// the disk's shape), so whether it will write over its own source cannot be
+// told beforehand: "GAME.DD6" holding an FDD image, converted to BKDSK beside
+// itself, would be replaced. The source is held open while the writer runs;
+// when its name leads to another file afterwards, the source's bytes are put
+// back from the open file, over whatever the writer left there.
+class SourceGuard {
+ public:
+  explicit SourceGuard(const std::string& path) : path_(path) {
+    fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ >= 0 && (fstat(fd_, &held_) != 0 || !S_ISREG(held_.st_mode))) {
+      close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~SourceGuard() {
+    if (fd_ >= 0) close(fd_);
+  }
+  SourceGuard(const SourceGuard&) = delete;
+  SourceGuard& operator=(const SourceGuard&) = delete;
+
+  bool Replaced() const {
+    struct stat now {};
+    return fd_ >= 0 && stat(path_.c_str(), &now) == 0 &&
+           (now.st_dev != held_.st_dev || now.st_ino != held_.st_ino);
+  }
+  // Writes the held bytes back under the source's name; the errno of the
+  // step that failed, or 0.
+  int Restore() {
+    OutputFile out;
+    if (!out.Create(path_)) return out.error();
+    std::vector<char> buffer(kFileBufferSize);
+    for (off_t at = 0;;) {
+      const ssize_t n = pread(fd_, buffer.data(), buffer.size(), at);
+      if (n < 0) return errno;
+      if (n == 0) break;
+      if (!out.Write(buffer.data(), static_cast<size_t>(n))) return out.error();
+      at += n;
+    }
+    return out.Close() ? 0 : out.error();
+  }
+
+ private:
+  const std::string& path_;
+  int fd_ = -1;
+  struct stat held_ {};
+};
 
 }  // namespace
 
@@ -498,9 +548,15 @@ ConversionDriver::DiskStep ConversionDriver::ConvertDisk(SourceJob& job, int dis
     NameOutput(paths.output);
   } else if (!job.direct) {
     const timespec written_since = CoarseNow();
-    if (const auto failure = CallWriter(job, paths.output); !failure.empty()) {
-      return StopAt(failure);
+    SourceGuard source(job.source);
+    const auto failure = CallWriter(job, paths.output);
+    if (source.Replaced()) {
+      if (const int error = source.Restore(); error != 0) {
+        Log(FileErrorMessage(kMsgWriteError, job.source, error));
+      }
+      return StopAt(kMsgSameName);
     }
+    if (!failure.empty()) return StopAt(failure);
     RecordWritten(paths.output, written_since);
   }
   host_.SetProgress(0);

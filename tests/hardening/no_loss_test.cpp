@@ -161,6 +161,38 @@ TEST_P(NoLossTest, ASourceNamedAsItsOutputStaysWhole) {
   }
 }
 
+// The BKDSK output picks its extension by the disk's shape, so the driver
+// cannot tell beforehand whether the file it will write is the source. An
+// FDD image of every standard shape, named as its BKDSK output will be, is
+// converted beside itself: the FDD file must stay.
+TEST(NoLossBesideTest, AnOutputThatPicksItsOwnNameNeverReplacesTheSource) {
+  if (!test::FileExists(test::ProgramDir() + "bkdsk_writer.dvw")) GTEST_SKIP() << "no BKDSK";
+  auto disk = test::NewDiskImage();
+  for (const test::DiskShape& shape : test::StandardShapes()) {
+    SCOPED_TRACE(shape.name);
+    test::BuildSampleDisk(*disk, shape);
+    const test::SampleFiles fdd =
+        test::WrittenBy(test::ProgramDir() + "fdd_writer.dvw", *disk, "GAME");
+    const test::SampleFiles bkdsk =
+        test::WrittenBy(test::ProgramDir() + "bkdsk_writer.dvw", *disk, "GAME");
+    ASSERT_EQ(fdd.size(), 1u);
+    if (bkdsk.size() != 1) continue;
+    test::TempDir src;
+    const std::string source = src / bkdsk[0].name;
+    test::WriteFile(source, fdd[0].bytes);
+    test::TempDir tmp;
+    const auto r = test::RunCommand("TMPDIR=" + ShellQuote(tmp.path()) + " " +
+                                    ShellQuote(test::ProgramDir() + "dravik-cli") +
+                                    " -t BKDSK " + ShellQuote(source));
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("入出力ファイル名が同じになりました"), std::string::npos) << r.out;
+    EXPECT_TRUE(test::ReadFile(source) ==
+                std::string(fdd[0].bytes.begin(), fdd[0].bytes.end()))
+        << bkdsk[0].name << " was replaced";
+    EXPECT_EQ(test::ListFolder(src.path()), std::vector<std::string>{bkdsk[0].name});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryFormat, NoLossTest, ::testing::ValuesIn(test::InputFormats()),
                          [](const auto& info) { return info.param.name; });
 
