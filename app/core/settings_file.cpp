@@ -5,7 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 #include "file_io.h"
 #include "paths.h"
@@ -35,11 +35,18 @@ std::string SettingsFilePath(const std::string& program_folder) {
 }
 
 void ReadSettingsFile(const std::string& path, int output_count, ConversionSettings& settings) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  // Not std::ifstream: a FIFO under the file's name would block the window's
+  // start-up for ever. InputFile opens without blocking and takes only a
+  // regular file.
+  InputFile file;
+  if (!file.Open(path)) {
     settings.selected_output = 0;
     return;
   }
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = file.Read(buffer, sizeof(buffer))) > 0;) text.append(buffer, n);
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     // Overlong lines are dropped whole: a cut path would name another folder.

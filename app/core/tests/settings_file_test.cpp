@@ -1,6 +1,7 @@
 #include "settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "test_support.h"
 
@@ -25,6 +26,15 @@ TEST(SettingsFile, ReadingRules) {
   missing.selected_output = 3;
   ReadSettingsFile("/nonexistent/Dravik.cfg", 5, missing);
   EXPECT_EQ(Fields(missing), "0||1|0|0");
+  // A FIFO that nobody writes to blocked the read (and the window's start)
+  // for ever; a folder is no settings file either.
+  test::TempDir odd;
+  ASSERT_EQ(mkfifo((odd / "Dravik.cfg").c_str(), 0600), 0);
+  ConversionSettings fifo;
+  fifo.selected_output = 3;
+  ReadSettingsFile(odd / "Dravik.cfg", 5, fifo);
+  EXPECT_EQ(Fields(fifo), "0||1|0|0");
+  EXPECT_EQ(Read(odd.path(), 5), "0||1|0|0");
 
   const struct {
     std::string text;
