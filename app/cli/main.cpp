@@ -222,6 +222,9 @@ int Main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A terminal closed under a running batch ends it the same way: no
+  // temporary folder or half-written output is left behind.
+  sigaction(SIGHUP, &action, nullptr);
 
   // Folders become the files in them, each in its place in the order given.
   std::vector<BatchFile> files;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -211,7 +212,9 @@ TEST_F(MachineFaultTest, SourcesThatAreNoFilesAreRefusedWithoutAHang) {
 // SIGINT reaches the program while it reads the second of three sources (the
 // scripted reader raises it itself, so the moment is exact): the batch stops
 // there, the first output stays, nothing of the second or third is written,
-// and the folder the archive was unpacked into is gone.
+// and the folder the archive was unpacked into is gone. SIGTERM and a closed
+// terminal's SIGHUP end it the same way (before, SIGHUP killed it on the
+// spot and left the temporary folder behind).
 TEST_F(MachineFaultTest, CtrlCInTheMiddleOfABatch) {
   test::ScratchProgram program;
   program.AddCli();
@@ -220,33 +223,35 @@ TEST_F(MachineFaultTest, CtrlCInTheMiddleOfABatch) {
   program.AddBuiltPlugin("UNZIP32.so");
   const std::vector<std::pair<std::string, std::string>> plain = {{"accept", "plain"},
                                                                  {"read_progress", "1:4,2:4"}};
-  auto interrupted = plain;
-  interrupted.push_back({"raise", std::to_string(SIGINT)});
   test::WriteFile(root_ / "src/A.IMG", test::Script(plain));
   test::WriteFile(root_ / "src/C.IMG", test::Script(plain));
-  for (const std::string b : {"B.IMG", "B.ZIP"}) {
-    SCOPED_TRACE(b);
-    if (b == "B.IMG") {
-      test::WriteFile(root_ / "src/B.IMG", test::Script(interrupted));
-    } else {
-      test::WriteFile(root_ / "src/B.ZIP",
-                      test::BuildZip({{.name = "B1.IMG", .data = test::Script(plain)},
-                                      {.name = "B2.IMG", .data = test::Script(interrupted)},
-                                      {.name = "B3.IMG", .data = test::Script(plain)}}));
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const std::string b : {"B.IMG", "B.ZIP"}) {
+      SCOPED_TRACE(b + " " + strsignal(signal));
+      auto interrupted = plain;
+      interrupted.push_back({"raise", std::to_string(signal)});
+      if (b == "B.IMG") {
+        test::WriteFile(root_ / "src/B.IMG", test::Script(interrupted));
+      } else {
+        test::WriteFile(root_ / "src/B.ZIP",
+                        test::BuildZip({{.name = "B1.IMG", .data = test::Script(plain)},
+                                        {.name = "B2.IMG", .data = test::Script(interrupted)},
+                                        {.name = "B3.IMG", .data = test::Script(plain)}}));
+      }
+      test::TempDir out;
+      const auto r = program.RunCli("-t tst -o " + ShellQuote(out.path()) + " " +
+                                        ShellQuote(root_ / "src/A.IMG") + " " +
+                                        ShellQuote(root_ / ("src/" + b)) + " " +
+                                        ShellQuote(root_ / "src/C.IMG"),
+                                    "TMPDIR=" + ShellQuote(root_ / "tmp"));
+      EXPECT_EQ(r.status, 130) << r.out << r.err;
+      EXPECT_NE(r.err.find("dravik-cli: interrupted"), std::string::npos) << r.err;
+      const std::vector<std::string> expected =
+          b == "B.IMG" ? std::vector<std::string>{"A.TST"}
+                       : std::vector<std::string>{"A.TST", "B1.TST"};
+      EXPECT_EQ(test::ListFolder(out.path()), expected) << r.out;
+      ExpectTempFolderGone();
     }
-    test::TempDir out;
-    const auto r = program.RunCli("-t tst -o " + ShellQuote(out.path()) + " " +
-                                      ShellQuote(root_ / "src/A.IMG") + " " +
-                                      ShellQuote(root_ / ("src/" + b)) + " " +
-                                      ShellQuote(root_ / "src/C.IMG"),
-                                  "TMPDIR=" + ShellQuote(root_ / "tmp"));
-    EXPECT_EQ(r.status, 130) << r.out << r.err;
-    EXPECT_NE(r.err.find("dravik-cli: interrupted"), std::string::npos) << r.err;
-    const std::vector<std::string> expected =
-        b == "B.IMG" ? std::vector<std::string>{"A.TST"}
-                     : std::vector<std::string>{"A.TST", "B1.TST"};
-    EXPECT_EQ(test::ListFolder(out.path()), expected) << r.out;
-    ExpectTempFolderGone();
   }
 }
 
