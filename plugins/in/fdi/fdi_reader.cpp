@@ -165,19 +165,30 @@ int ReadDiskBody(InputFile& file, DiskImage& image, ProgressCallback progress, c
     return kResultFailed;
   }
 
+  // Rows follow one another in the file as in the record: they are read in
+  // runs of whole rows of at least a file buffer, which go from the file
+  // straight into the record.
   DiskDataWriter data(image);
   char text[kPluginTitleSize] = {};
-  for (int t = 0; t < kMaxTracks; ++t) {
-    const size_t length = RowDataLength(image, t);
-    uint8_t* row = data.Reserve(length);
+  for (int t = 0; t < kMaxTracks;) {
+    int end = t;
+    size_t run = 0;
+    while (end < kMaxTracks && (end == t || run < kFileBufferSize)) {
+      run += RowDataLength(image, end++);
+    }
+    uint8_t* row = data.Reserve(run);
     if (row == nullptr) {  // the table check rules this out
       SetMessage(message, kMsgImageTooLarge);
       return kResultFailed;
     }
-    if (!file.ReadExact(row, length)) return kResultReadError;
-    if (length > 0 && interleaved) Deinterleave(image.ids[t], row);
-    text[0] = '\0';
-    if (progress != nullptr && progress(t, kMaxTracks, text) != 0) return kResultAborted;
+    if (!file.ReadExact(row, run)) return kResultReadError;
+    for (; t < end; ++t) {
+      const size_t length = RowDataLength(image, t);
+      if (length > 0 && interleaved) Deinterleave(image.ids[t], row);
+      row += length;
+      text[0] = '\0';
+      if (progress != nullptr && progress(t, kMaxTracks, text) != 0) return kResultAborted;
+    }
   }
   return kResultOk;
 }
