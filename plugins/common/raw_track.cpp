@@ -97,19 +97,34 @@ void SetRegularDisk(DiskImage& image, const RegularShape& shape) {
 int ReadRegularTracks(InputFile& file, DiskImage& image, const std::function<bool(int)>& stored,
                       ProgressCallback progress, char* note, char* message) {
   const RegularShape shape{image.track_count, image.sectors_per_track, image.size_code};
+  const size_t track_bytes = shape.track_bytes();
   DiskDataWriter data(image);
-  for (int t = 0; t < shape.track_count; ++t) {
-    uint8_t* track = data.Reserve(shape.track_bytes());
+  for (int t = 0; t < shape.track_count;) {
+    // A run of stored tracks of at least a file buffer is one read, from
+    // the file straight into the record; a track not stored is one of
+    // zeros.
+    const bool in_file = stored(t);
+    int end = t + 1;
+    if (in_file) {
+      while (end < shape.track_count && (end - t) * track_bytes < kFileBufferSize &&
+             stored(end)) {
+        ++end;
+      }
+    }
+    const size_t run = static_cast<size_t>(end - t) * track_bytes;
+    uint8_t* track = data.Reserve(run);
     if (track == nullptr) {
       SetMessage(message, kMsgImageTooLarge);
       return kResultFailed;
     }
-    if (!stored(t)) {
-      std::memset(track, 0, shape.track_bytes());
-    } else if (!file.ReadExact(track, shape.track_bytes())) {
+    if (!in_file) {
+      std::memset(track, 0, run);
+    } else if (!file.ReadExact(track, run)) {
       return kResultReadError;
     }
-    if (progress != nullptr && progress(t, shape.track_count, note) != 0) return kResultAborted;
+    for (; t < end; ++t) {
+      if (progress != nullptr && progress(t, shape.track_count, note) != 0) return kResultAborted;
+    }
   }
   return kResultOk;
 }
