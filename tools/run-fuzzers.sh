@@ -48,6 +48,7 @@ for fuzzer in "$build"/fuzz/*_fuzzer; do
   max_len=$(( ${longest:-0} > 4096 ? ${longest:-0} : 4096 ))
   echo "== $name: ${seconds}s"
   log="$corpus_root/$name.log"
+  started=$(date +%s)
   if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
        -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$corpus_root/$name-" \
        "$work" "$kept" "$seeds" 2>"$log"; then
@@ -60,8 +61,10 @@ for fuzzer in "$build"/fuzz/*_fuzzer; do
     result=clean
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-  # The kept log adds up the hours every target has had, here and elsewhere.
-  echo "$(date -u +%Y-%m-%dT%H:%MZ) $name ${seconds}s ${runs:-?} runs $result" |
+  # The kept log adds up the hours every target has had, here and elsewhere:
+  # the time the run took, less than asked when it stopped on a fault.
+  took=$(( $(date +%s) - started ))
+  echo "$(date -u +%Y-%m-%dT%H:%MZ) $name ${took}s ${runs:-?} runs $result" |
     tee -a "$corpus_root/runs.log" >>"$kept_root/runs.log"
 
   # Merge: the seeds and the kept corpus go into a fresh folder first, so
