@@ -9,6 +9,7 @@
 #include "cli_conversion.h"
 #include "disk_builder.h"
 #include "format_files.h"
+#include "reader_refusals.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -139,18 +140,8 @@ TEST_F(DcpReaderTest, DirectModeMissingFilesAbortAndTruncations) {
   const auto aborted = reader_.ReadDisk(path, *image_, 1, 5);
   EXPECT_EQ(aborted.result, kResultAborted);
   EXPECT_EQ(aborted.progress.size(), 5u);
-  for (const std::string& source : {path, dir_ / "MISSING.DCP"}) {
-    const auto direct = reader_.ReadDirect(source, dir_ / "OUT");
-    EXPECT_EQ(direct.result, kResultFailed);
-    EXPECT_EQ(direct.message, "\r\n未対応の変換です。");
-  }
-  EXPECT_EQ(reader_.IsSupport(dir_ / "MISSING.DCP").result, kResultReadError);
-  for (const auto& r : {reader_.GetFileInfo(dir_ / "MISSING.DCP"),
-                        reader_.ReadDisk(dir_ / "MISSING.DCP", *image_)}) {
-    EXPECT_EQ(r.result, kResultFailed);
-    // The shared text first; a line naming the file and the reason may follow.
-    EXPECT_TRUE(r.message.starts_with("\r\n変換元ファイルオープンエラー")) << r.message;
-  }
+  test::ExpectDirectRefusedAndMissingFileReported(reader_, path, dir_ / "MISSING.DCP",
+                                                  dir_ / "OUT", *image_, kResultReadError);
 
   test::ForEveryTruncation("dcp_reader.dvr", file,
                            [&](size_t length, const test::TruncationAnswers& a) {

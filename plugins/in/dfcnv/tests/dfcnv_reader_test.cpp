@@ -7,6 +7,7 @@
 #include "cli_conversion.h"
 #include "disk_builder.h"
 #include "format_files.h"
+#include "reader_refusals.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -125,18 +126,8 @@ TEST_F(DfcnvReaderTest, HeaderFilesAndTruncations) {
   const auto aborted = reader_.ReadDisk(path_, *image_, 1, 2);
   EXPECT_EQ(aborted.result, kResultAborted);
   EXPECT_EQ(aborted.progress.size(), 2u);
-  for (const std::string& source : {path_, dir_ / "MISSING.DFC"}) {
-    const auto direct = reader_.ReadDirect(source, dir_ / "OUT");
-    EXPECT_EQ(direct.result, kResultFailed);
-    EXPECT_EQ(direct.message, "\r\n未対応の変換です。");
-  }
-  EXPECT_EQ(reader_.IsSupport(dir_ / "MISSING.DFC").result, kResultFailed);
-  for (const auto& r : {reader_.GetFileInfo(dir_ / "MISSING.DFC"),
-                        reader_.ReadDisk(dir_ / "MISSING.DFC", *image_)}) {
-    EXPECT_EQ(r.result, kResultFailed);
-    // The shared text first; a line naming the file and the reason may follow.
-    EXPECT_TRUE(r.message.starts_with("\r\n変換元ファイルオープンエラー")) << r.message;
-  }
+  test::ExpectDirectRefusedAndMissingFileReported(reader_, path_, dir_ / "MISSING.DFC",
+                                                  dir_ / "OUT", *image_, kResultFailed);
 
   // A file may end after any whole record, or inside a record's header;
   // one that ends before its first record holds no disk.

@@ -7,6 +7,7 @@
 #include "cli_conversion.h"
 #include "disk_builder.h"
 #include "format_files.h"
+#include "reader_refusals.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -118,18 +119,8 @@ TEST_F(FimReaderTest, DirectModeMissingFilesAbortAndTruncations) {
   const auto aborted = reader_.ReadDisk(path, *image_, 1, 2);
   EXPECT_EQ(aborted.result, kResultAborted);
   EXPECT_EQ(aborted.progress.size(), 2u);
-  for (const std::string& source : {path, dir_ / "MISSING.FIM"}) {
-    const auto direct = reader_.ReadDirect(source, dir_ / "OUT");
-    EXPECT_EQ(direct.result, kResultFailed);
-    EXPECT_EQ(direct.message, "\r\n未対応の変換です。");
-  }
-  EXPECT_EQ(reader_.IsSupport(dir_ / "MISSING.FIM").result, kResultReadError);
-  for (const auto& r : {reader_.GetFileInfo(dir_ / "MISSING.FIM"),
-                        reader_.ReadDisk(dir_ / "MISSING.FIM", *image_)}) {
-    EXPECT_EQ(r.result, kResultFailed);
-    // The shared text first; a line naming the file and the reason may follow.
-    EXPECT_TRUE(r.message.starts_with("\r\n変換元ファイルオープンエラー")) << r.message;
-  }
+  test::ExpectDirectRefusedAndMissingFileReported(reader_, path, dir_ / "MISSING.FIM",
+                                                  dir_ / "OUT", *image_, kResultReadError);
 
   test::ForTruncations("fim_reader.dvr", file,
                        test::TruncationLengths(file.size(), 256 + 2 * 4096, 256, 4096),

@@ -8,6 +8,7 @@
 #include "cli_conversion.h"
 #include "disk_builder.h"
 #include "format_files.h"
+#include "reader_refusals.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -164,18 +165,8 @@ TEST_F(FixReaderTest, MissingFilesDirectModeAbortAndTruncations) {
   const auto aborted = reader_.ReadDisk(path_, *image_, 1, 2);
   EXPECT_EQ(aborted.result, kResultAborted);
   EXPECT_EQ(aborted.progress.size(), 2u);
-  for (const std::string& source : {path_, dir_ / "MISSING.FIX"}) {
-    const auto direct = reader_.ReadDirect(source, dir_ / "OUT");
-    EXPECT_EQ(direct.result, kResultFailed);
-    EXPECT_EQ(direct.message, "\r\n未対応の変換です。");
-  }
-  EXPECT_EQ(reader_.IsSupport(dir_ / "MISSING.FIX").result, kResultReadError);
-  for (const auto& r : {reader_.GetFileInfo(dir_ / "MISSING.FIX"),
-                        reader_.ReadDisk(dir_ / "MISSING.FIX", *image_)}) {
-    EXPECT_EQ(r.result, kResultFailed);
-    // The shared text first; a line naming the file and the reason may follow.
-    EXPECT_TRUE(r.message.starts_with("\r\n変換元ファイルオープンエラー")) << r.message;
-  }
+  test::ExpectDirectRefusedAndMissingFileReported(reader_, path_, dir_ / "MISSING.FIX",
+                                                  dir_ / "OUT", *image_, kResultReadError);
 
   // A cut inside the last track's 17-byte header leaves that track out; any
   // other cut short of the whole file is a read error.

@@ -8,6 +8,7 @@
 #include "cli_conversion.h"
 #include "disk_builder.h"
 #include "format_files.h"
+#include "reader_refusals.h"
 #include "test_support.h"
 
 namespace dravik {
@@ -127,18 +128,8 @@ TEST_F(StdReaderTest, MissingFilesDirectModeAbortAndTruncations) {
   const auto aborted = reader_.ReadDisk(path_, *image_, 1, 2);
   EXPECT_EQ(aborted.result, kResultAborted);
   EXPECT_EQ(aborted.progress.size(), 2u);
-  for (const std::string& source : {path_, dir_ / "MISSING.STD"}) {
-    const auto direct = reader_.ReadDirect(source, dir_ / "OUT");
-    EXPECT_EQ(direct.result, kResultFailed);
-    EXPECT_EQ(direct.message, "\r\n未対応の変換です。");
-  }
-  EXPECT_EQ(reader_.IsSupport(dir_ / "MISSING.STD").result, kResultFailed);
-  for (const auto& r : {reader_.GetFileInfo(dir_ / "MISSING.STD"),
-                        reader_.ReadDisk(dir_ / "MISSING.STD", *image_)}) {
-    EXPECT_EQ(r.result, kResultFailed);
-    // The shared text first; a line naming the file and the reason may follow.
-    EXPECT_TRUE(r.message.starts_with("\r\n変換元ファイルオープンエラー")) << r.message;
-  }
+  test::ExpectDirectRefusedAndMissingFileReported(reader_, path_, dir_ / "MISSING.STD",
+                                                  dir_ / "OUT", *image_, kResultFailed);
 
   test::ForEveryTruncation("std_reader.dvr", file,
                            [&](size_t length, const test::TruncationAnswers& a) {
