@@ -48,9 +48,8 @@ bool InputFile::Open(const std::string& path) {
     error = errno;
   } else if (!S_ISREG(st.st_mode)) {
     error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  } else if (fcntl(fd, F_SETFL, 0) != 0) {  // no status flag but O_NONBLOCK was set
-    error = errno;
   }
+  // O_NONBLOCK stays: it has no effect on a regular file's reads.
   if (error != 0) {
     close(fd);
     errno = error;  // for the caller's message

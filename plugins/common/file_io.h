@@ -14,6 +14,10 @@ namespace dravik {
 // Each open file gets a buffer of its own this large: image files are read
 // and written in pieces of a sector or a track, and every system call counts.
 inline constexpr size_t kFileBufferSize = 64 * 1024;
+// Readers whose rows lie in the file as in the record read runs of whole
+// rows of about this size straight into the record: a disk in a few system
+// calls, with progress still told per track.
+inline constexpr size_t kDirectReadRun = 1024 * 1024;
 
 // A source file, read through a buffer of its own. The first fill is small,
 // since most opens only look at a header to tell whether the file is theirs;

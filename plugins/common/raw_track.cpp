@@ -100,13 +100,13 @@ int ReadRegularTracks(InputFile& file, DiskImage& image, const std::function<boo
   const size_t track_bytes = shape.track_bytes();
   DiskDataWriter data(image);
   for (int t = 0; t < shape.track_count;) {
-    // A run of stored tracks of at least a file buffer is one read, from
-    // the file straight into the record; a track not stored is one of
+    // A run of stored tracks (see kDirectReadRun) is one read, from the
+    // file straight into the record; a track not stored is one of
     // zeros.
     const bool in_file = stored(t);
     int end = t + 1;
     if (in_file) {
-      while (end < shape.track_count && (end - t) * track_bytes < kFileBufferSize &&
+      while (end < shape.track_count && (end - t) * track_bytes < kDirectReadRun &&
              stored(end)) {
         ++end;
       }

@@ -166,14 +166,14 @@ int ReadDiskBody(InputFile& file, DiskImage& image, ProgressCallback progress, c
   }
 
   // Rows follow one another in the file as in the record: they are read in
-  // runs of whole rows of at least a file buffer, which go from the file
-  // straight into the record.
+  // runs of whole rows (see kDirectReadRun), which go from the file straight
+  // into the record.
   DiskDataWriter data(image);
   char text[kPluginTitleSize] = {};
   for (int t = 0; t < kMaxTracks;) {
     int end = t;
     size_t run = 0;
-    while (end < kMaxTracks && (end == t || run < kFileBufferSize)) {
+    while (end < kMaxTracks && (end == t || run < kDirectReadRun)) {
       run += RowDataLength(image, end++);
     }
     uint8_t* row = data.Reserve(run);
