@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_map>
 
 #include "archive_expander.h"
 #include "folder_walk.h"
@@ -110,8 +112,8 @@ class OutputOrder {
 
   // false when the run is interrupted while waiting.
   bool Await(size_t index, const std::string& stem) {
-    const std::string key = Key(stem);
     std::unique_lock lock(mutex_);
+    const std::string key = Key(stem);
     files_[index].stems.push_back(key);
     files_[index].known = true;
     changed_.notify_all();
@@ -146,13 +148,20 @@ class OutputOrder {
   // The folder as the file system resolves it (an output folder may be
   // named in several ways), and the name in capitals: a file system that
   // ignores case makes "x" and "X" one name, and waiting costs only time.
-  static std::string Key(const std::string& stem) {
-    std::string folder(FolderOf(stem));
-    char resolved[PATH_MAX];
-    if (realpath(folder.empty() ? "." : folder.c_str(), resolved) != nullptr) {
-      folder = std::string(resolved) + "/";
+  // A folder is resolved once per run (most files of a run share one);
+  // one that does not exist yet is tried again the next time. Called with
+  // mutex_ held.
+  std::string Key(const std::string& stem) {
+    const std::string folder(FolderOf(stem));
+    auto found = resolved_.find(folder);
+    if (found == resolved_.end()) {
+      char resolved[PATH_MAX];
+      if (realpath(folder.empty() ? "." : folder.c_str(), resolved) == nullptr) {
+        return folder + ToUpperAscii(FileNameOf(stem));
+      }
+      found = resolved_.emplace(folder, std::string(resolved) + "/").first;
     }
-    return folder + ToUpperAscii(FileNameOf(stem));
+    return found->second + ToUpperAscii(FileNameOf(stem));
   }
 
   // A source's outputs are its stem plus an extension, a disk number
@@ -169,6 +178,7 @@ class OutputOrder {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<File> files_;
+  std::unordered_map<std::string, std::string> resolved_;  // folder -> resolved, with "/"
 };
 
 class CliHost : public Host {
