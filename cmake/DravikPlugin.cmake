@@ -56,8 +56,7 @@ function(dravik_add_test name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_dependencies(${name} dravik_all_plugins)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
-    PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 endfunction()
 
 # dravik_install_program(TARGET): an executable of the program folder, with a
