@@ -319,6 +319,13 @@ TEST_F(CliTest, SourcesWithOneOutputNameAreConvertedInTheOrderGiven) {
   EXPECT_EQ(r.out, Converted("X.img") + Converted("X.fdd") + Converted("Y.img") + "\n");
   EXPECT_EQ(test::ReadFile(work_ / "X.TST"), "disk=1\ntitle=SECOND\n");
 
+  // The same folder named another way, through a link: still one name.
+  ASSERT_EQ(symlink(work_.path().c_str(), (work_ / "alias").c_str()), 0);
+  Source("Z.fdd", {{"accept", "plain"}, {"title", "THIRD"}});
+  const auto l = Run("-j 2 -t tst " + Source("Z.img", slow) + " " + ShellQuote(work_ / "alias/Z.fdd"));
+  EXPECT_EQ(l.status, 0) << l.err;
+  EXPECT_EQ(test::ReadFile(work_ / "Z.TST"), "disk=1\ntitle=THIRD\n");
+
   // A reader that keeps the source's extension names its output X_DCP.
   program_.AddTestPlugin("keepext_reader.dvr", "0_keep.dvr");
   const auto k = Run("-j 2 -t tst " + Source("X.dcp", slow) + " " +
