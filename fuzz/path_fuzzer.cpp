@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!extension.empty() && (extension[0] != '.' || extension.find('.', 1) != std::string::npos)) {
     std::abort();
   }
-  if (extension.empty() && base.find('.') != std::string::npos) std::abort();
+  // No extension: the name has no dot but perhaps its first (".disk").
+  if (extension.empty() && base.find('.', 1) != std::string::npos) std::abort();
   return 0;
 }
