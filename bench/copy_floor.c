@@ -20,11 +20,12 @@ static int g_threads;
 
 static int CopyOne(const char* path, char* buffer) {
   const int in = open(path, O_RDONLY | O_CLOEXEC);
+  if (in < 0) return -1;
   struct stat st;
-  if (in < 0 || fstat(in, &st) != 0 || st.st_size > kMaxBytes) return -1;
-  const ssize_t got = read(in, buffer, (size_t)st.st_size);
+  ssize_t got = -1;
+  if (fstat(in, &st) == 0 && st.st_size <= kMaxBytes) got = read(in, buffer, (size_t)st.st_size);
   close(in);
-  if (got != st.st_size) return -1;
+  if (got < 0 || got != st.st_size) return -1;
   const char* name = strrchr(path, '/');
   char target[4096];
   snprintf(target, sizeof(target), "%s/%s", g_out, name != NULL ? name + 1 : path);
