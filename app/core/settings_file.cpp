@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <vector>
 
 #include "file_io.h"
 #include "paths.h"
@@ -36,17 +38,14 @@ std::string SettingsFilePath(const std::string& program_folder) {
 
 void ReadSettingsFile(const std::string& path, int output_count, ConversionSettings& settings) {
   // Not std::ifstream: a FIFO under the file's name would block the window's
-  // start-up for ever. InputFile opens without blocking and takes only a
+  // start-up for ever. ReadWholeFile opens without blocking and takes only a
   // regular file.
-  InputFile file;
-  if (!file.Open(path)) {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, SIZE_MAX, bytes)) {
     settings.selected_output = 0;
     return;
   }
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = file.Read(buffer, sizeof(buffer))) > 0;) text.append(buffer, n);
-  std::istringstream in(text);
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line;
   while (std::getline(in, line)) {
     // Overlong lines are dropped whole: a cut path would name another folder.
